@@ -1,0 +1,15 @@
+// The base of non-visual components: created by their owner, given their design values
+// while Loading() is true, then told Loaded().
+#pragma once
+
+class TComponent {
+public:
+    virtual ~TComponent() = default;
+    bool Loading() const { return FLoading; }
+    void BeginLoading() { FLoading = true; }
+    // Ends the loading state; components override to act on their design values.
+    virtual void Loaded() { FLoading = false; }
+
+private:
+    bool FLoading = false;
+};

@@ -1,0 +1,42 @@
+#include "toolkit/messagebox.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+std::mutex HandlerLock;
+TMessageBoxHandler Handler;
+}  // namespace
+
+TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler) {
+    std::lock_guard<std::mutex> g(HandlerLock);
+    TMessageBoxHandler previous = std::move(Handler);
+    Handler = std::move(handler);
+    return previous;
+}
+
+int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    TMessageBoxHandler h;
+    {
+        std::lock_guard<std::mutex> g(HandlerLock);
+        h = Handler;
+    }
+    if (h) return h(text, caption, flags);
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    return IDOK;
+}
+
+void ShowMessage(const std::string& text) { ShowMessageBox(text, "Tiktaal", MB_OK); }
+
+void ShowException(const std::string& message) {
+    ShowMessageBox(message, "Tiktaal", MB_OK | MB_ICONERROR);
+}
+
+TMessageRecorder::TMessageRecorder(int answer) : Answer(answer) {
+    FPrevious = SetMessageBoxHandler([this](const std::string& t, const std::string& c, unsigned f) {
+        Shown.push_back(TEntry{t, c, f});
+        return Answer;
+    });
+}
+
+TMessageRecorder::~TMessageRecorder() { SetMessageBoxHandler(std::move(FPrevious)); }

@@ -12,7 +12,9 @@
 class TThread {
 public:
     TThread();
-    // A thread still running is asked to terminate and waited for.
+    // A thread still running is asked to terminate and waited for. Derived classes whose
+    // members Execute uses call TerminateAndWait() in their own destructor, since those
+    // members are gone by the time this one runs.
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
@@ -28,6 +30,10 @@ public:
     // wait keeps handling synchronous calls and events, so a worker blocked in Synchronize
     // cannot deadlock it.
     void WaitFor();
+    void TerminateAndWait() {
+        Terminate();
+        WaitFor();
+    }
 
     bool FreeOnTerminate() const { return FFreeOnTerminate; }
     void SetFreeOnTerminate(bool value) { FFreeOnTerminate = value; }
@@ -38,8 +44,7 @@ public:
 protected:
     virtual void Execute() = 0;
     // Runs fn on the main thread while this thread waits; re-throws what fn threw.
-    void Synchronize(const std::function<void()>& fn) { SynchronizeCall(fn); }
-    static void SynchronizeCall(const std::function<void()>& fn);
+    void Synchronize(const std::function<void()>& fn);
 
 private:
     void Run();

@@ -13,3 +13,8 @@ public:
 private:
     bool FLoading = false;
 };
+
+#include <functional>
+
+// The notify event of every component: the sender only.
+using TNotifyEvent = std::function<void(TComponent* sender)>;

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building and testing Tiktaal needs on Debian 12 (apt-get, as root or via sudo).
+# Usage: scripts/setup.sh [build|test]   build: to compile and run; test: also the test peers.
+set -euo pipefail
+what=${1:-test}
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+
+build_packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fonts-dejavu-core socat)
+# chrony is only ever run by hand (chronyd -x) on loopback by the tests; installing it here
+# replaces systemd-timesyncd, which is why the demo never installs it.
+test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth)
+
+packages=("${build_packages[@]}")
+[ "$what" = test ] && packages+=("${test_packages[@]}")
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $sudo apt-get update -q
+  # No service is started on the machine by the install (chrony's, for one).
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
+    $sudo chmod +x /usr/sbin/policy-rc.d
+    trap '$sudo rm -f /usr/sbin/policy-rc.d' EXIT
+  fi
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

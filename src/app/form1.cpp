@@ -1,0 +1,272 @@
+// The window's life: creation, settings, close-to-tray and the quit paths.
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimeEdit>
+#include <QUrl>
+
+#include "app/command_line.h"
+#include "app/hover_label.h"
+#include "app/port_combo.h"
+#include "app/settings.h"
+#include "app/widget_helpers.h"
+#include "platform/locale_formats.h"
+#include "toolkit/mainthread.h"
+#include "toolkit/messagebox.h"
+
+bool QuitRequested = false;
+
+namespace {
+const char* const DefaultPrefix = "AT+CZAS=";
+const char* const AutostartName = "Tiktaal";
+
+QDate ToQDate(TDateTime dt) {
+    const TDateParts d = DecodeDate(dt);
+    return QDate(d.Year, d.Month, d.Day);
+}
+
+QTime ToQTime(TDateTime dt) {
+    const TTimeParts t = DecodeTime(dt);
+    return QTime(t.Hour, t.Minute, t.Second, t.MilliSecond);
+}
+
+TDateTime FromQDate(const QDate& d) {
+    TDateTime r = 0;
+    TryEncodeDate(d.year(), d.month(), d.day(), r);
+    return r;
+}
+
+TDateTime FromQTime(const QTime& t) {
+    TDateTime r = 0;
+    TryEncodeTime(t.hour(), t.minute(), t.second(), t.msec(), r);
+    return r;
+}
+}  // namespace
+
+TForm1::TForm1(TFormOptions options) : FOptions(options) {
+    FTrayAvailable = options.TrayAvailable >= 0 ? options.TrayAvailable != 0
+                                                : QSystemTrayIcon::isSystemTrayAvailable();
+    Timer1.SetEnabled(false);
+    Timer1.SetInterval(1000);
+    Timer2.SetInterval(1000);
+    CreateControls();
+    CreateTray();
+    ConnectHandlers();
+    Timer1.SetOnTimer([this] { Timer1Timer(); });
+    Timer2.SetOnTimer([this] { Timer2Timer(); });
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+    cpyLb->setText(QString::fromUtf8("©"));
+    cpyLb->adjustSize();
+    SetPickerDateTime(NowLocal());
+    HideTaskbarButton();
+    if (AutostartExists(AutostartName)) Timer1.SetEnabled(true);
+    SetCheckedSilently(CheckBox2, RegReadBool("HideOnStart", false, SettingsKey));
+    setWindowState(CheckBox2->isChecked() ? Qt::WindowMinimized : Qt::WindowNoState);
+    SetCheckedSilently(CheckBox1, AutostartExists(AutostartName));
+    FillPortList(true);
+    std::string port;
+    RegReadString("Port komunikacyjny", "COM1", SettingsKey, port);
+    ComboBox1->setEditText(QString::fromStdString(port));
+    const int32_t baud = RegReadInteger("baudRate", 5, SettingsKey);
+    ComboBox2->setCurrentIndex(baud >= 0 && baud < ComboBox2->count() ? baud : -1);
+    std::string prefix;
+    RegReadString("ATString", DefaultPrefix, SettingsKey, prefix);
+    Edit1->setText(QString::fromStdString(prefix));
+}
+
+void TForm1::SetPickerDateTime(TDateTime value) {
+    DateTimePicker1->setDate(ToQDate(value));
+    DateTimePicker2->setTime(ToQTime(value));
+}
+
+std::string TForm1::CommandLine(TDateTime date, TDateTime time) const {
+    return BuildCommandLine(Edit1->text().toStdString(), date, time, ShortDateFormat(),
+                            LongTimeFormat());
+}
+
+// Without a notification area the taskbar button is the only way back to the window.
+void TForm1::HideTaskbarButton() {
+    if (FTrayAvailable) setWindowFlag(Qt::Tool, true);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (FormCloseQuery()) {
+        event->accept();
+        QApplication::quit();
+    } else {
+        event->ignore();
+    }
+}
+
+bool TForm1::FormCloseQuery() {
+    if (QuitRequested) {
+        RegWriteString("ATString", Edit1->text().toStdString(), SettingsKey);
+        DeactivateComponents();
+        SetTrayIconIndex(3);
+        return true;
+    }
+    FCloseToTray = true;
+    if (FTrayAvailable)
+        hide();
+    else
+        showMinimized();
+    SetTrayIconIndex(2);
+    if (!LinkConnected()) SetTrayIconIndex(1);
+    return false;
+}
+
+void TForm1::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!isMinimized()) FormHide();
+}
+
+void TForm1::FormHide() {
+    FCloseToTray = false;
+    SetTrayIconIndex(2);
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        BitBtn2->click();  // the window's cancel button
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TForm1::RequestQuit() {
+    QuitRequested = true;
+    close();
+}
+
+void TForm1::BitBtn2Click() {
+    SetScreenCursorBusy(true);
+    RequestQuit();
+}
+
+void TForm1::Zamknij1Click() { RequestQuit(); }
+void TForm1::LuOneInstance1Exist() { RequestQuit(); }
+
+// The session manager's end-of-session request, and SIGTERM: quit without asking.
+void TForm1::EndSession() {
+    if (QuitRequested) return;
+    QuitRequested = true;
+    SetTrayIconIndex(3);
+    close();
+    DelayWithMessages(1000);
+}
+
+void TForm1::Label3Click() { Edit1->setText(QString::fromLatin1(DefaultPrefix)); }
+
+void TForm1::Label5Click() {
+    const std::string line = CommandLine(FromQDate(DateTimePicker1->date()),
+                                         FromQTime(DateTimePicker2->time()));
+    SendCommandLine(line);
+}
+
+void TForm1::wwwLBClick() { QDesktopServices::openUrl(QUrl(wwwLB->text())); }
+
+void TForm1::CheckBox1Click() {
+    try {
+        if (CheckBox1->isChecked()) {
+            AddAutostart(AutostartName, QCoreApplication::applicationFilePath().toStdString());
+        } else if (AutostartExists(AutostartName)) {
+            RemoveAutostart(AutostartName);
+        }
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    }
+}
+
+void TForm1::CheckBox2Click() {
+    RegWriteBool("HideOnStart", CheckBox2->isChecked(), SettingsKey);
+}
+
+void TForm1::ComboBox2Change() {
+    RegWriteInteger("baudRate", ComboBox2->currentIndex(), SettingsKey);
+}
+
+void TForm1::Timer2Timer() {
+    Timer2.SetEnabled(false);
+    ActivateTimeSync();
+}
+
+void TForm1::LuTimeSync1SyncError() {
+    Label2->setText(QStringLiteral("sync error"));
+    Label2->adjustSize();
+}
+
+void TForm1::LuComPort1SendStr(const std::string& line) {
+    if (LineHoldsPrefix(line, Edit1->text().toStdString()))
+        Label1->setText(QString::fromStdString(line));
+}
+
+void TForm1::ShowFromTray() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm1::TrayIcon1Click() { ShowFromTray(); }
+void TForm1::Pokaz1Click() { ShowFromTray(); }
+void TForm1::Ukryj1Click() { hide(); }
+
+void TForm1::ConnectHandlers() {
+    Label3->OnClick = [this] { Label3Click(); };
+    Label4->OnClick = [this] { Label4Click(); };
+    Label5->OnClick = [this] { Label5Click(); };
+    wwwLB->OnClick = [this] { wwwLBClick(); };
+    ConnectHoverEffects();
+    connect(BitBtn4, &QPushButton::clicked, this, [this] { BitBtn4Click(); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
+    connect(CheckBox2, &QCheckBox::toggled, this, [this] { CheckBox2Click(); });
+    connect(ComboBox2, &QComboBox::activated, this, [this] { ComboBox2Change(); });
+    ComboBox1->OnDropDown = [this] { ComboBox1DropDown(); };
+}
+
+namespace {
+void SetHoverLook(THoverLabel* l, bool over, bool autoSize) {
+    QFont f = l->font();
+    f.setBold(over);
+    l->setFont(f);
+    if (autoSize) l->adjustSize();
+    if (over)
+        l->setCursor(Qt::PointingHandCursor);
+    else
+        l->unsetCursor();
+}
+
+void SetLinkLook(THoverLabel* l, bool over) {
+    SetTextColor(l, ColorRef(over ? 0xFF0000 : 0x808080));
+    QFont f = l->font();
+    f.setUnderline(over);
+    l->setFont(f);
+    SetHoverLook(l, over, true);
+}
+}  // namespace
+
+void TForm1::ConnectHoverEffects() {
+    for (THoverLabel* l : {Label3, Label4, Label5}) {
+        const bool autoSize = l != Label5;  // Label5 has a fixed size
+        l->OnMouseMove = [l, autoSize] { SetHoverLook(l, true, autoSize); };
+        l->OnMouseLeave = [l, autoSize] { SetHoverLook(l, false, autoSize); };
+    }
+    wwwLB->OnMouseMove = [this] { SetLinkLook(wwwLB, true); };
+    wwwLB->OnMouseLeave = [this] { SetLinkLook(wwwLB, false); };
+}

@@ -1,0 +1,137 @@
+// The main window: owns every component, reads the settings at creation, connects the
+// serial link on a timer, starts the time synchronisation, turns each synchronisation into
+// one command line for the microcontroller and lives in the tray instead of closing.
+#pragma once
+
+#include <QIcon>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "toolkit/datetime.h"
+#include "toolkit/timer.h"
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimeEdit;
+class THoverLabel;
+class TPortComboBox;
+
+// Set by every path that really ends the program; never reset.
+extern bool QuitRequested;
+
+struct TFormOptions {
+    // Whether a notification area is there; unset asks the desktop.
+    int TrayAvailable = -1;
+};
+
+class TForm1 : public QWidget {
+public:
+    explicit TForm1(TFormOptions options = {});
+    ~TForm1() override;
+
+    // Controls, named as the window's design names them.
+    THoverLabel* Label4 = nullptr;
+    THoverLabel* Label5 = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Label2 = nullptr;
+    THoverLabel* wwwLB = nullptr;
+    QLabel* cpyLb = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label1 = nullptr;
+    THoverLabel* Label3 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLabel* Panel3 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    TPortComboBox* ComboBox1 = nullptr;
+    QPushButton* BitBtn4 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+    QDateEdit* DateTimePicker1 = nullptr;
+    QTimeEdit* DateTimePicker2 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+
+    QSystemTrayIcon* TrayIcon1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    TTimer Timer1;
+    TTimer Timer2;
+
+    int TrayIconIndex() const { return FTrayIconIndex; }
+    bool TrayAvailable() const { return FTrayAvailable; }
+    bool CloseToTray() const { return FCloseToTray; }
+
+    void SetPickerDateTime(TDateTime value);
+    // The line for a date and a time in the user's formats, with Edit1's prefix.
+    std::string CommandLine(TDateTime date, TDateTime time) const;
+
+    // Handlers, named control plus event.
+    void FormCreate();
+    bool FormCloseQuery();
+    void FormHide();
+    void EndSession();
+    void Label3Click();
+    void Label4Click();
+    void Label5Click();
+    void wwwLBClick();
+    void BitBtn4Click();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void ComboBox1DropDown();
+    void ComboBox2Change();
+    void Timer1Timer();
+    void Timer2Timer();
+    void LuComPort1Connected();
+    void LuComPort1Disconnected();
+    void LuComPort1SendStr(const std::string& line);
+    void LuTimeSync1Sync(TDateTime stamp);
+    void LuTimeSync1SyncError();
+    void LuOneInstance1Exist();
+    void TrayIcon1Click();
+    void Pokaz1Click();
+    void Ukryj1Click();
+    void Zamknij1Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateLabels();
+    void CreateLinkControls();
+    void CreatePickersAndSettings();
+    void CreateTray();
+    void ConnectHandlers();
+    void ConnectHoverEffects();
+    void SetTrayIconIndex(int index);
+    void ShowFromTray();
+    void RequestQuit();
+    void HideTaskbarButton();
+    // The link and synchronisation side: the components the window drives.
+    void FillPortList(bool atCreation);
+    void SendCommandLine(const std::string& line);
+    bool LinkConnected() const;
+    void DeactivateComponents();
+    void ActivateTimeSync();
+
+    TFormOptions FOptions;
+    bool FTrayAvailable = false;
+    bool FCloseToTray = false;
+    int FTrayIconIndex = 2;
+    std::vector<QIcon> FTrayImages;
+};

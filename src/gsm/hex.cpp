@@ -1,0 +1,45 @@
+#include "gsm/hex.h"
+
+#include "gsm/gsmerrors.h"
+
+bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool TryReadOctet(std::string_view hex, size_t pos, int& value) {
+    if (pos >= hex.size() || hex.size() - pos < 2) return false;
+    const int high = HexDigitValue(hex[pos]);
+    const int low = HexDigitValue(hex[pos + 1]);
+    if (high < 0 || low < 0) return false;
+    value = high * 16 + low;
+    return true;
+}
+
+int ReadOctet(std::string_view hex, size_t pos) {
+    int value = 0;
+    if (!TryReadOctet(hex, pos, value))
+        throw EConvertError("'" + std::string(Field(hex, pos, 2)) + "' is not a valid hex octet");
+    return value;
+}
+
+std::string HexOctet(unsigned value) { return IntToHex(value & 0xFF, 2); }
+
+std::string IntToHex(unsigned value, int digits) {
+    static const char digitChars[] = "0123456789ABCDEF";
+    std::string out;
+    do {
+        out.insert(out.begin(), digitChars[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    while (static_cast<int>(out.size()) < digits) out.insert(out.begin(), '0');
+    return out;
+}
+
+std::string_view Field(std::string_view s, size_t pos, size_t count) {
+    if (pos >= s.size()) return {};
+    return s.substr(pos, count);
+}

@@ -131,7 +131,8 @@ bool TForm1::FormCloseQuery() {
 
 void TForm1::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    if (!isMinimized()) FormHide();
+    // A quitting main window closes without being hidden first, so its icon stays.
+    if (!isMinimized() && !QuitRequested) FormHide();
 }
 
 void TForm1::FormHide() {

@@ -1,0 +1,202 @@
+#include "app/form1.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <cstdlib>
+#include <fstream>
+
+#include "app/port_combo.h"
+#include "app/settings.h"
+#include "support/temp_config.h"
+#include "toolkit/messagebox.h"
+
+namespace {
+
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QuitRequested = false;
+        setenv("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd", 1);
+        setenv("TIKTAAL_TIME_FORMAT", "HH:mm:ss", 1);
+    }
+    void TearDown() override { QuitRequested = false; }
+
+    std::string Stored(const char* name) {
+        std::string v;
+        RegReadString(name, "<none>", SettingsKey, v);
+        return v;
+    }
+
+    static QColor PanelColour(const TForm1& f) { return f.Panel3->palette().color(QPalette::Window); }
+
+    TTempConfig Config;
+    TMessageRecorder Boxes;
+};
+
+}  // namespace
+
+TEST_F(Form1Test, EmptyStoreGivesTheDefaults) {
+    TForm1 f(TFormOptions{1});
+    EXPECT_EQ(f.ComboBox1->currentText().toStdString(), "COM1");
+    EXPECT_EQ(f.ComboBox2->currentIndex(), 5);
+    EXPECT_EQ(f.ComboBox2->currentText().toStdString(), "9600");
+    EXPECT_FALSE(f.CheckBox2->isChecked());
+    EXPECT_FALSE(f.CheckBox1->isChecked());
+    EXPECT_EQ(f.Edit1->text().toStdString(), "AT+CZAS=");
+    EXPECT_FALSE(f.windowState() & Qt::WindowMinimized);
+    EXPECT_FALSE(f.Timer1.Enabled());
+    EXPECT_TRUE(f.Timer2.Enabled());
+    EXPECT_EQ(f.Timer2.Interval(), 1000u);
+    EXPECT_EQ(f.windowTitle().toStdString(), "Tiktaal ");
+    EXPECT_EQ(f.size(), QSize(239, 350));
+    // Reading the settings writes nothing back.
+    EXPECT_EQ(Config.ReadStore(), "");
+}
+
+TEST_F(Form1Test, StoredSettingsAreShown) {
+    Config.WriteStore(
+        "REGEDIT4\n[Software\\Tiktaal]\n\"Port komunikacyjny\"=\"/dev/ttyUSB0\"\n"
+        "\"baudRate\"=\"10\"\n\"HideOnStart\"=dword:00000001\n\"ATString\"=\"SET=\"\n");
+    TForm1 f(TFormOptions{1});
+    EXPECT_EQ(f.ComboBox1->currentText().toStdString(), "/dev/ttyUSB0");
+    EXPECT_EQ(f.ComboBox2->currentText().toStdString(), "115200");
+    EXPECT_TRUE(f.CheckBox2->isChecked());
+    EXPECT_TRUE(f.windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(f.Edit1->text().toStdString(), "SET=");
+}
+
+TEST_F(Form1Test, OutOfRangeBaudIndexShowsAnEmptyBox) {
+    Config.WriteStore("REGEDIT4\n[Software\\Tiktaal]\n\"baudRate\"=\"11\"\n");
+    TForm1 f(TFormOptions{1});
+    EXPECT_EQ(f.ComboBox2->currentIndex(), -1);
+    EXPECT_EQ(f.ComboBox2->currentText().toStdString(), "");
+}
+
+TEST_F(Form1Test, AutostartEntryEnablesTheReconnectTimer) {
+    AddAutostart("Tiktaal", "/usr/bin/tiktaal");
+    TForm1 f(TFormOptions{1});
+    EXPECT_TRUE(f.CheckBox1->isChecked());
+    EXPECT_TRUE(f.Timer1.Enabled());
+    EXPECT_EQ(f.Timer1.Interval(), 1000u);
+    f.Timer1.Tick();
+    EXPECT_EQ(f.Timer1.Interval(), 5000u);
+    f.BitBtn1->click();  // Stop: no further tick
+    EXPECT_FALSE(f.Timer1.Enabled());
+}
+
+TEST_F(Form1Test, CloseBoxOnlyHidesToTheTray) {
+    TForm1 f(TFormOptions{1});
+    f.show();
+    EXPECT_FALSE(f.close());
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_FALSE(QuitRequested);
+    EXPECT_FALSE(f.CloseToTray());
+    EXPECT_EQ(f.TrayIconIndex(), 1);  // the link is not up
+    f.Pokaz1Click();
+    EXPECT_TRUE(f.isVisible());
+    f.Ukryj1Click();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(f.TrayIconIndex(), 2);
+}
+
+TEST_F(Form1Test, WithoutATrayCloseMinimisesInstead) {
+    TForm1 f(TFormOptions{0});
+    f.show();
+    EXPECT_FALSE(f.close());
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.windowState() & Qt::WindowMinimized);
+}
+
+TEST_F(Form1Test, EscQuitsAndStoresThePrefix) {
+    TForm1 f(TFormOptions{1});
+    f.show();
+    f.Edit1->setText("NEW=");
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&f, &esc);
+    EXPECT_TRUE(QuitRequested);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(f.TrayIconIndex(), 3);
+    EXPECT_EQ(Stored("ATString"), "NEW=");
+    QApplication::restoreOverrideCursor();
+}
+
+TEST_F(Form1Test, ClearedPrefixKeepsTheStoredOne) {
+    ASSERT_TRUE(RegWriteString("ATString", "OLD=", SettingsKey));
+    TForm1 f(TFormOptions{1});
+    f.Edit1->clear();
+    f.Zamknij1Click();
+    EXPECT_TRUE(QuitRequested);
+    EXPECT_EQ(Stored("ATString"), "OLD=");
+}
+
+TEST_F(Form1Test, EndOfSessionQuitsAndStoresThePrefix) {
+    TForm1 f(TFormOptions{1});
+    f.show();
+    f.Edit1->setText("END=");
+    f.EndSession();
+    EXPECT_TRUE(QuitRequested);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(f.TrayIconIndex(), 3);
+    EXPECT_EQ(Stored("ATString"), "END=");
+}
+
+TEST_F(Form1Test, ManualLineComesFromThePickers) {
+    TForm1 f(TFormOptions{1});
+    f.SetPickerDateTime(EncodeDateTime(2011, 5, 4, 12, 34, 56));
+    f.Label5Click();
+    EXPECT_EQ(f.Label1->text().toStdString(), "AT+CZAS=2011-05-04,12:34:56");
+    f.Edit1->clear();  // without a prefix nothing is echoed
+    f.SetPickerDateTime(EncodeDateTime(2012, 1, 1, 0, 0, 0));
+    f.Label5Click();
+    EXPECT_EQ(f.Label1->text().toStdString(), "AT+CZAS=2011-05-04,12:34:56");
+    f.Label3Click();
+    EXPECT_EQ(f.Edit1->text().toStdString(), "AT+CZAS=");
+}
+
+TEST_F(Form1Test, SettingsAreWrittenOnChange) {
+    TForm1 f(TFormOptions{1});
+    f.CheckBox2->click();
+    EXPECT_TRUE(RegReadBool("HideOnStart", false, SettingsKey));
+    f.ComboBox2->setCurrentIndex(3);
+    f.ComboBox2Change();
+    EXPECT_EQ(Stored("baudRate"), "3");
+    f.CheckBox1->click();
+    EXPECT_TRUE(AutostartExists("Tiktaal"));
+    f.CheckBox1->click();
+    EXPECT_FALSE(AutostartExists("Tiktaal"));
+}
+
+TEST_F(Form1Test, AutostartFailureIsShownAndTheBoxStaysChecked) {
+    std::ofstream(Config.Dir + "/autostart") << "a file where the directory should be";
+    TForm1 f(TFormOptions{1});
+    f.CheckBox1->click();
+    ASSERT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_EQ(Boxes.Shown[0].Text, "Failed to set data for 'Tiktaal'");
+    EXPECT_TRUE(f.CheckBox1->isChecked());
+}
+
+TEST_F(Form1Test, LinkDisplays) {
+    TForm1 f(TFormOptions{1});
+    f.Timer2.SetEnabled(false);
+    f.LuComPort1Connected();
+    EXPECT_EQ(PanelColour(f), QColor(0, 255, 0));
+    EXPECT_FALSE(f.ComboBox1->isEnabled());
+    EXPECT_FALSE(f.ComboBox2->isEnabled());
+    EXPECT_TRUE(f.Timer2.Enabled());
+    EXPECT_EQ(f.TrayIconIndex(), 2);
+    f.LuComPort1Disconnected();
+    EXPECT_EQ(PanelColour(f), QColor(255, 0, 0));
+    EXPECT_TRUE(f.ComboBox1->isEnabled());
+    EXPECT_EQ(f.TrayIconIndex(), 2);  // losing the link leaves the icon
+    f.LuTimeSync1SyncError();
+    EXPECT_EQ(f.Label2->text().toStdString(), "sync error");
+}

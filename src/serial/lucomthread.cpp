@@ -1,0 +1,301 @@
+#include "serial/lucomthread.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "serial/lucomport.h"
+
+namespace {
+
+const char CR = '\r';
+constexpr int ThreadExceptionCode = -200;
+
+// The toolkit's StrToInt: optional sign, decimal digits, nothing else.
+bool ToInt(const std::string& text, long long& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    if (i == text.size() || text.size() - i > 10) return false;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    if (v > 2147483647LL + (negative ? 1 : 0)) return false;
+    value = negative ? -v : v;
+    return true;
+}
+
+int IntOr(const std::string& text, int fallback) {
+    long long v = 0;
+    return ToInt(text, v) ? static_cast<int>(v) : fallback;
+}
+
+// Receive-side line errors that the driver reports with a write; the write itself moved.
+bool IsLineError(int code) { return code >= ErrFrame && code <= ErrRxParity; }
+
+std::string WriteNotice(int code, const std::string& desc) {
+    if (code <= ErrAlreadyOwned) return "err - " + desc;
+    return std::to_string(code) + " - Serial Eror: " + TSerialDevice::GetErrorName(code);
+}
+
+}  // namespace
+
+TLuComThread::TLuComThread(TLuComPort* owner) : Owner(owner) {
+    Serial.DeadlockTimeout = 1000;
+    Serial.AtTimeout = 1000;
+    Serial.MaxLineLength = MaxReplyLength;
+    Serial.PurgeBuffers();  // the port is still closed: this only sets LastError
+    Serial.OnStatus = [this](TSerialDevice*, THookSerialReason reason, const std::string&) {
+        SerialStatus(reason);
+    };
+    StopRequest = false;
+    ReconnectRequest = false;
+    Owner->FActive = true;
+    Owner->DoActive();
+}
+
+TLuComThread::~TLuComThread() { TerminateAndWait(); }
+
+std::string TLuComThread::FrameLine(const std::string& line, bool general, bool useCRC,
+                                    bool useRS485, const std::string& rs485adr) {
+    std::string framed = line;
+    if (useCRC) {
+        long long sum = 0;
+        for (unsigned char c : line) sum += c;
+        framed = "$#" + std::to_string(sum) + "@" + line;
+    }
+    if (useRS485) {
+        long long adr = 16;
+        if (general)
+            adr = 255;
+        else if (!ToInt(rs485adr, adr))
+            adr = 16;
+        framed.insert(framed.begin(), static_cast<char>(static_cast<unsigned char>(((adr % 256) + 256) % 256)));
+    }
+    return framed;
+}
+
+void TLuComThread::ApplyDTR(bool value) {
+    if (PortOpen) FPendingDTR = value ? 0 : 1;
+}
+
+void TLuComThread::ApplyRTS(bool value) {
+    if (PortOpen) FPendingRTS = value ? 0 : 1;
+}
+
+void TLuComThread::ApplyPendingLines() {
+    const int dtr = FPendingDTR.exchange(-1);
+    const int rts = FPendingRTS.exchange(-1);
+    if (!PortOpen) return;
+    if (dtr >= 0) Serial.SetDTRLine(dtr == 1);
+    if (rts >= 0) Serial.SetRTSLine(rts == 1);
+}
+
+void TLuComThread::SerialStatus(THookSerialReason reason) {
+    if (reason == HR_SerialClose) PortOpen = false;
+}
+
+void TLuComThread::Delay(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void TLuComThread::ReportError(int code, const std::string& text) {
+    ErrorCode = code;
+    ErrorText = text;
+    Synchronize([this] { Owner->DoComError(); });
+}
+
+void TLuComThread::OpenLink() {
+    const TLuComPort::TLinkSettings s = Owner->LinkSettings();
+    const int baud = IntOr(s.BaudRate, 9600);
+    const int bits = IntOr(s.DataBits, 8);
+    const char parity = "NOEMS"[static_cast<int>(s.Parity) % 5];
+    const int stop = s.Stop == sbTwoStopBits ? 2 : 0;
+
+    Serial.PurgeBuffers();
+    Serial.DeadlockTimeout = s.DeadlockTimeout;
+    Serial.OpenPort(s.ComPort);
+    if (Serial.LastError() != 0) ReportError(Serial.LastError(), Serial.LastErrorDesc());
+    // Configuring a port that did not open fails too, so a failed open gives two notices.
+    Serial.ConfigurePort(baud, bits, parity, stop, false, false);
+    if (Serial.LastError() != 0) {
+        ReportError(Serial.LastError(), Serial.LastErrorDesc());
+        StopRequest = true;
+        return;
+    }
+    PortOpen = true;
+    ReconnectRequest = false;
+    FLinkDown = false;
+    FHeadSent = 0;
+    Synchronize([this] { Owner->DoConnected(); });
+}
+
+void TLuComThread::CloseLink() {
+    PortOpen = false;
+    Serial.PurgeBuffers();
+    Serial.ClosePort();
+}
+
+void TLuComThread::ReceiveLine() {
+    if (!Serial.WaitReadableBuffered(ReadableWait)) return;
+    std::string line = Serial.ReadUntil(ReplyTimeout, std::string(1, CR));
+    const int err = Serial.LastError();
+    // A CR LF reply leaves its LF at the front of the next line.
+    if (!line.empty() && line[0] == '\n') line.erase(0, 1);
+    if (err == ErrMaxBuffer) ReportError(err, Serial.LastErrorDesc());
+    if (line.empty()) return;
+    Synchronize([this, &line] {
+        Owner->FRxString = line;
+        Owner->DoRxString();
+        Owner->RestartAnswerTimer();
+    });
+    Owner->FAT_WORK = true;
+}
+
+bool TLuComThread::ProbeDevice() {
+    Serial.FetchCommState();
+    if (Serial.LastError() == 0) return true;
+    StopRequest = true;
+    ReportError(Serial.LastError(), Serial.LastErrorDesc());
+    return false;
+}
+
+void TLuComThread::CheckModemLines() {
+    struct TLine {
+        bool (TSerialDevice::*Read)();
+        std::atomic<bool> TLuComPort::*State;
+        void (TLuComPort::*Dispatch)();
+    };
+    static const TLine Lines[] = {
+        {&TSerialDevice::CTSOn, &TLuComPort::FCTSState, &TLuComPort::DoGetCTS},
+        {&TSerialDevice::DSROn, &TLuComPort::FDSRState, &TLuComPort::DoGetDSR},
+        {&TSerialDevice::CarrierOn, &TLuComPort::FDCDState, &TLuComPort::DoGetDCD},
+        {&TSerialDevice::RingOn, &TLuComPort::FRINGState, &TLuComPort::DoGetRING},
+    };
+    for (const TLine& l : Lines) {
+        const bool on = (Serial.*l.Read)();
+        if (on == (Owner->*l.State).load()) continue;
+        (Owner->*l.State) = on;
+        Synchronize([this, &l] { (Owner->*l.Dispatch)(); });
+    }
+}
+
+void TLuComThread::DropHead(bool wholeQueue) {
+    std::lock_guard<std::mutex> g(Owner->FQueueLock);
+    if (wholeQueue)
+        SendQueue.Clear();
+    else if (!SendQueue.Empty())
+        SendQueue.Delete(0);
+    FHeadSent = 0;
+}
+
+void TLuComThread::WriteHead(int& failures) {
+    std::string line;
+    bool general = false;
+    {
+        std::lock_guard<std::mutex> g(Owner->FQueueLock);
+        if (SendQueue.Empty()) return;
+        line = SendQueue[0];
+        general = SendQueue.Mark(0) == 1;
+    }
+    const TLuComPort::TLinkSettings s = Owner->LinkSettings();
+    CurrentLine = FrameLine(line, general, s.UseCRC, s.UseRS485, s.RS485adr);
+    const std::string wire = CurrentLine + CR;
+    if (FHeadSent > wire.size()) FHeadSent = 0;
+    const std::string rest = wire.substr(FHeadSent);
+
+    int written = 0;
+    int err = 0;
+    std::string desc;
+    if (s.UseCRC) {
+        written = Serial.WriteBuffer(rest.data(), static_cast<int>(rest.size()));
+        err = Serial.LastError();
+        desc = Serial.LastErrorDesc();
+    } else {
+        if (Serial.WaitWritable(WritableWait)) {
+            written = Serial.WriteBuffer(rest.data(), static_cast<int>(rest.size()));
+            err = Serial.LastError();
+            desc = Serial.LastErrorDesc();
+        } else {
+            // A port that never drains has not taken the line: count it as a failed write
+            // instead of dropping the line as if it had gone out.
+            err = Serial.LastError() != 0 ? Serial.LastError() : ErrTimeout;
+            desc = TSerialDevice::GetErrorDesc(err);
+        }
+        if (err != 0) ReportError(err, WriteNotice(err, desc));
+    }
+    FHeadSent += static_cast<size_t>(written);
+    const bool complete = FHeadSent >= wire.size();
+    // A receive error flagged during a complete write must not send the line again.
+    if (err == 0 || (complete && IsLineError(err))) {
+        DropHead(false);
+        return;
+    }
+    ++failures;
+    if (err == ErrFrame || failures < WriteFailureLimit) return;
+
+    failures = 0;
+    ErrorCode = err;
+    ErrorText = err <= ErrAlreadyOwned ? "err - " + desc : "999 - Serial ErrFrame";
+    Synchronize([this] { Owner->DoComError(); });
+    // Lines queued behind the dropped one are stale by the time the link is back.
+    DropHead(true);
+    FLinkDown = true;
+    Synchronize([this] { Owner->DoDisconnected(); });
+}
+
+void TLuComThread::RunLoop() {
+    if (Owner->FConnected && !PortOpen) OpenLink();
+    int failures = 0;
+    Owner->FAT_WORK = false;
+    // A plain Terminate does not end the loop; StopRequest does.
+    for (;;) {
+        if (StopRequest) break;
+        ApplyPendingLines();
+        if (ReconnectRequest) {
+            ReconnectRequest = false;
+            CloseLink();
+            Synchronize([this] { Owner->DoDisconnected(); });
+        }
+        if (!PortOpen && Owner->FConnected) OpenLink();
+        if (!PortOpen) {
+            Delay(IdleWait);
+            continue;
+        }
+        if (FLinkDown && Owner->FConnected) {
+            FLinkDown = false;
+            Synchronize([this] { Owner->DoConnected(); });
+        }
+        ReceiveLine();
+        if (!ProbeDevice()) break;
+        CheckModemLines();
+        if (!FLinkDown) WriteHead(failures);
+    }
+    const bool wasOpen = PortOpen;
+    // Closing also releases a port that opened but failed its configuration.
+    CloseLink();
+    if (wasOpen) Synchronize([this] { Owner->DoDisconnected(); });
+    Owner->FActive = false;
+    Synchronize([this] { Owner->DoActive(); });
+}
+
+void TLuComThread::Execute() {
+    SetFreeOnTerminate(true);
+    try {
+        RunLoop();
+    } catch (...) {
+        PortOpen = false;
+        Serial.ClosePort();
+        ErrorCode = ThreadExceptionCode;
+        ErrorText = "Thread exception";
+        try {
+            Synchronize([this] { Owner->DoComError(); });
+        } catch (...) {
+            // The handler failed again; the final notice below still goes out.
+        }
+    }
+    try {
+        Synchronize([this] { Owner->DoDisconnected(); });
+    } catch (...) {
+    }
+}

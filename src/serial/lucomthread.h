@@ -1,0 +1,76 @@
+// The link thread: owns the serial port for one TLuComPort, opens it on request, reads
+// reply lines, probes the device, writes the queued lines and reports on the main thread.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "serial/serialdevice.h"
+#include "toolkit/stringlist.h"
+#include "toolkit/thread.h"
+
+class TLuComPort;
+
+class TLuComThread : public TThread {
+public:
+    // Runs on the main thread: marks the owner active and raises its OnActive.
+    explicit TLuComThread(TLuComPort* owner);
+    ~TLuComThread() override;
+
+    // Pauses and limits of the loop, in ms.
+    static constexpr int IdleWait = 10;
+    static constexpr int ReadableWait = 2;
+    static constexpr int ReplyTimeout = 200;
+    static constexpr int WritableWait = 100;
+    static constexpr int WriteFailureLimit = 4;
+    // The longest reply line handed on in one piece; a flood without CR comes in pieces.
+    static constexpr int MaxReplyLength = 4096;
+
+    std::atomic<bool> StopRequest{false};
+    std::atomic<bool> PortOpen{false};
+    std::atomic<bool> ReconnectRequest{false};
+    // What OnComError reports; written by the thread just before it reports.
+    int ErrorCode = 0;
+    std::string ErrorText;
+    // Lines waiting, oldest first; Mark 1 = general call. Guarded by the owner's QueueLock.
+    TStringList SendQueue;
+    std::string CurrentLine;
+
+    // The line as it goes on the wire, before the CR: optional checksum frame, then the
+    // optional RS-485 address byte in front.
+    static std::string FrameLine(const std::string& line, bool general, bool useCRC,
+                                 bool useRS485, const std::string& rs485adr);
+
+    // Drive the output lines inverted (True clears the line) while the port is open; the
+    // thread applies the change at its next pass, since it alone touches the port.
+    void ApplyDTR(bool value);
+    void ApplyRTS(bool value);
+
+protected:
+    void Execute() override;
+
+private:
+    void RunLoop();
+    void OpenLink();
+    void CloseLink();
+    void ApplyPendingLines();
+    void ReceiveLine();
+    bool ProbeDevice();
+    void CheckModemLines();
+    void WriteHead(int& failures);
+    void DropHead(bool wholeQueue);
+    void ReportError(int code, const std::string& text);
+    void Delay(int ms);
+    void SerialStatus(THookSerialReason reason);
+
+    TLuComPort* Owner;
+    TSerialDevice Serial;
+    // -1 nothing pending, else the wanted line level (0 or 1).
+    std::atomic<int> FPendingDTR{-1}, FPendingRTS{-1};
+    // Bytes of the head line already accepted by the driver: a retry sends only the rest,
+    // so no part of a line reaches the board twice.
+    size_t FHeadSent = 0;
+    // The write-failure rule dropped the link while the port stayed open: nothing is
+    // written until the owner asks to connect again.
+    bool FLinkDown = false;
+};

@@ -1,1 +1,20 @@
 #include <gtest/gtest.h>
+
+#include "gsm/address.h"
+
+TEST(Address, SwapsSemiOctetsKeepingAnOddLastCharacter) {
+    EXPECT_EQ(SwapSemiOctets("1234567"), "2143657");
+    EXPECT_EQ(SwapSemiOctets(""), "");
+}
+
+TEST(Address, EncodesInternationalAndNationalNumbers) {
+    EXPECT_EQ(EncodeAddress("+123"), "039121F3");
+    EXPECT_EQ(EncodeAddress("123456789"), "098121436587F9");
+    EXPECT_EQ(EncodeAddress("+48123456789"), "0B918421436587F9");
+    EXPECT_EQ(EncodeAddress(""), "0081");
+}
+
+TEST(Address, DecodesSemiOctetsDroppingTheFiller) {
+    EXPECT_EQ(SemiOctetsToNumber("21F3"), "123");
+    EXPECT_EQ(SemiOctetsToNumber("2143"), "1234");
+}

@@ -1,0 +1,89 @@
+// One SNTP exchange over UDP: a request datagram, the server's reply, and the server's
+// transmit time as a UTC date-time. Only a reply that provably answers our request is
+// taken as the time, since it may go on to set the PC's clock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "net/netclient.h"
+#include "net/netsocket.h"
+#include "toolkit/datetime.h"
+
+// The 48-byte SNTP message, words in host order.
+struct TNtpPacket {
+    uint8_t LeapVersionMode = 0;
+    uint8_t Stratum = 0;
+    uint8_t Poll = 0;
+    uint8_t Precision = 0;
+    int32_t RootDelay = 0;
+    int32_t RootDispersion = 0;
+    int32_t ReferenceId = 0;
+    int32_t RefSeconds = 0, RefFraction = 0;
+    int32_t OrgSeconds = 0, OrgFraction = 0;
+    int32_t RcvSeconds = 0, RcvFraction = 0;
+    int32_t XmitSeconds = 0, XmitFraction = 0;
+};
+
+constexpr size_t kNtpPacketSize = 48;
+constexpr uint8_t kNtpClientRequest = 0x1B;  // leap 0, version 3, mode 3 (client)
+
+inline int NtpLeap(uint8_t leapVersionMode) { return leapVersionMode >> 6; }
+inline int NtpVersion(uint8_t leapVersionMode) { return (leapVersionMode >> 3) & 7; }
+inline int NtpMode(uint8_t leapVersionMode) { return leapVersionMode & 7; }
+
+class TSntpClient : public TNetClient {
+public:
+    using TClockReader = std::function<TDateTime()>;
+    using TClockSetter = std::function<bool(TDateTime)>;
+
+    TSntpClient();
+
+    // True when a valid reply to this request arrived within Timeout (counted from the
+    // send); NTPTime then holds the server's transmit time in UTC.
+    bool QuerySntp();
+
+    TDateTime NTPTime() const { return FNTPTime; }
+    double NTPOffset() const { return FNTPOffset; }
+    double NTPDelay() const { return FNTPDelay; }
+    double MaxSyncDiff() const { return FMaxSyncDiff; }
+    void SetMaxSyncDiff(double seconds) { FMaxSyncDiff = seconds; }
+    bool SyncTime() const { return FSyncTime; }
+    void SetSyncTime(bool v) { FSyncTime = v; }
+    TUdpSocket& Sock() { return FSock; }
+    const TNtpPacket& LastReply() const { return FLastReply; }
+
+    // The clock the SyncTime option reads and sets; tests put their own here so that the
+    // machine's clock is never touched.
+    void SetClock(TClockReader reader, TClockSetter setter) {
+        FClockReader = std::move(reader);
+        FClockSetter = std::move(setter);
+    }
+
+    static void ClearPacket(TNtpPacket& packet);
+    static std::string PacketToBytes(const TNtpPacket& packet);
+    // Leaves packet alone when bytes holds fewer than 48 bytes.
+    static void BytesToPacket(const std::string& bytes, TNtpPacket& packet);
+    // NTP seconds and fraction as a date-time: the fraction over 2^32-1 truncated to four
+    // decimals; seconds whose top bit is clear lie in the era that began in 2036.
+    static TDateTime StampToDateTime(int32_t seconds, int32_t fraction);
+    // A reply the server sent in earnest: a synchronised server answering in server mode.
+    static bool ReplyIsUsable(const TNtpPacket& reply);
+
+private:
+    bool SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction);
+    bool AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uint32_t nonceFraction,
+                    uint32_t sentAt, TNtpPacket& reply);
+    void AdjustClock();
+
+    TDateTime FNTPTime = 0;
+    double FNTPOffset = 0, FNTPDelay = 0;
+    double FMaxSyncDiff = 3600.0;
+    bool FSyncTime = false;
+    TUdpSocket FSock;
+    TNtpPacket FLastReply;
+    std::string FBuffer;
+    TClockReader FClockReader;
+    TClockSetter FClockSetter;
+};

@@ -439,7 +439,7 @@ void TSerialDevice::ClosePort() {
         // emptied; a line reported as written must not be discarded at close.
         const bool raise = RaiseExcept;
         RaiseExcept = false;
-        WaitWritable(100);
+        DrainOutput(100);
         PurgeBuffers();
         SetRTSLine(false);
         SetDTRLine(false);
@@ -593,16 +593,19 @@ bool TSerialDevice::WaitReadableBuffered(int timeout) {
 }
 
 bool TSerialDevice::WaitWritable(int timeout) {
+    const bool ok = DrainOutput(timeout);
+    if (ok) Report(HR_CanWrite, "");
+    return ok;
+}
+
+// The kernel gives no event for "output queue empty"; short sleeps keep this bounded
+// without spinning.
+bool TSerialDevice::DrainOutput(int timeout) {
     const uint32_t start = TickNow();
-    // The kernel gives no event for "output queue empty"; short sleeps keep this bounded
-    // without spinning.
     for (;;) {
         const int n = OutputCount();
         if (FLastError != 0) return false;
-        if (n == 0) {
-            Report(HR_CanWrite, "");
-            return true;
-        }
+        if (n == 0) return true;
         const int left = Remaining(start, timeout);
         if (left <= 0) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 2)));
@@ -884,7 +887,7 @@ void TSerialDevice::ReadStreamBlock(std::ostream& stream, int timeout, size_t le
 
 void TSerialDevice::Flush() {
     const int saved = FLastError;
-    WaitWritable(DeadlockTimeout);
+    DrainOutput(DeadlockTimeout);
     SetError(saved);
 }
 

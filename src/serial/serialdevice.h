@@ -203,6 +203,7 @@ private:
     void LimitBandwidth(int length, int limit, uint32_t& nextTick);
     void ReadLineErrors();
     bool TakeLock();
+    bool DrainOutput(int timeout);
     std::string ReadCommand(const std::string& command, int lineTimeout, bool dial);
 
     int FHandle = -1;

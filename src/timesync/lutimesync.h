@@ -1,0 +1,101 @@
+// The time-sync component: once active, a synchronisation cycle at once and then every
+// SyncInterval minutes. A cycle asks every source at the same time, one worker each; the
+// first time delivered wins, sets the PC clock (with SetLocalTime) and fires OnSync. No
+// time within 20 s fires OnSyncError.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "toolkit/component.h"
+#include "toolkit/datetime.h"
+#include "toolkit/stringlist.h"
+#include "toolkit/thread.h"
+#include "toolkit/timer.h"
+
+using TOnSync = std::function<void(TComponent* sender, TDateTime timeStamp)>;
+
+class TLuTimeSync;
+// Makes the (suspended) worker that asks one source; tests put their own workers here.
+using TSyncWorkerFactory = std::function<TThread*(TLuTimeSync& owner, const std::string& source)>;
+
+class TLuTimeSync : public TComponent {
+public:
+    TLuTimeSync();
+    // Frees the lists and timers, then waits for running workers while processing
+    // messages; a time they deliver meanwhile is dropped.
+    ~TLuTimeSync() override;
+    TLuTimeSync(const TLuTimeSync&) = delete;
+    TLuTimeSync& operator=(const TLuTimeSync&) = delete;
+
+    void Loaded() override;
+
+    bool Active() const { return FActive; }
+    void SetActive(bool value);
+    int SyncInterval() const;
+    void SetSyncInterval(int minutes);
+    const TStringList& TimeServerList() const { return *FTimeServerList; }
+    void SetTimeServerList(const TStringList& list);
+    const TStringList& PHPsyncList() const { return *FPHPsyncList; }
+    void SetPHPsyncList(const TStringList& list);
+    bool SetLocalTime() const { return FSetLocalTime; }
+    void SetSetLocalTime(bool value) { FSetLocalTime = value; }
+    bool SyncPHP() const { return FSyncPHP; }
+    void SetSyncPHP(bool value) { FSyncPHP = value; }
+    bool SyncSNTP() const { return FSyncSNTP; }
+    void SetSyncSNTP(bool value) { FSyncSNTP = value; }
+    bool GetDefault() const { return FGetDefault; }
+    void SetGetDefault(bool value);
+    void SetOnSync(TOnSync handler) { FOnSync = std::move(handler); }
+    void SetOnSyncError(TNotifyEvent handler) { FOnSyncError = std::move(handler); }
+
+    // A cycle 50 ms from now, then periodic cycles, whether or not Active is set.
+    void SyncNow();
+
+    TDateTime LastSync() const { return FLastSync; }
+    bool CycleDone() const { return FCycleDone; }
+    int IntervalMs() const { return FIntervalMs; }
+    TTimer& SyncTimer() { return *FSyncTimer; }
+    TTimer& TimeoutTimer() { return *FTimeoutTimer; }
+    size_t WorkerCount() const;
+    void SetWorkerFactory(TSyncWorkerFactory factory) { FWorkerFactory = std::move(factory); }
+
+    // Called by the workers on the main thread.
+    void AcceptTime(TDateTime timeStamp, const std::string& source = std::string());
+    void WorkerTerminated(TThread* sender);
+
+    static const std::vector<std::string>& DefaultServers();
+
+    // Timer handlers, public so that tests can drive a cycle tick by tick.
+    void SyncTimerTick();
+    void TimeoutTimerTick();
+
+private:
+    void RestartSyncTimer(unsigned periodMs);
+    void StartWorkers(const TStringList& sources);
+    void FillDefaultServers();
+    void DoSync();
+    void DoSyncError();
+
+    bool FActive = false;
+    TDateTime FLastSync = 0;
+    bool FCycleDone = false;
+    int FIntervalMs = 1800000;
+    std::unique_ptr<TStringList> FTimeServerList;
+    std::unique_ptr<TStringList> FPHPsyncList;
+    bool FSetLocalTime = false;
+    bool FSyncPHP = true;
+    bool FSyncSNTP = true;
+    bool FGetDefault = false;
+    std::unique_ptr<TTimer> FSyncTimer;
+    std::unique_ptr<TTimer> FTimeoutTimer;
+    mutable std::mutex FWorkersLock;
+    std::vector<TThread*> FWorkers;
+    bool FDestroying = false;
+    TOnSync FOnSync;
+    TNotifyEvent FOnSyncError;
+    TSyncWorkerFactory FWorkerFactory;
+};

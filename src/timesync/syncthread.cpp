@@ -1,0 +1,72 @@
+#include "timesync/syncthread.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "net/netutil.h"
+#include "platform/clock.h"
+#include "platform/locale_formats.h"
+#include "timesync/httpclient.h"
+#include "timesync/lutimesync.h"
+#include "timesync/sntpclient.h"
+#include "toolkit/stringlist.h"
+
+TLuSyncThread::TLuSyncThread(TLuTimeSync* timeSync, std::string source)
+    : FTimeSync(timeSync), FSyncedTime(NowLocal()), FSource(std::move(source)) {}
+
+TLuSyncThread::~TLuSyncThread() { TerminateAndWait(); }
+
+bool TLuSyncThread::IsScriptSource(const std::string& source) {
+    std::string lower = source;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find(".php") != std::string::npos;
+}
+
+void TLuSyncThread::Execute() {
+    SetFreeOnTerminate(true);
+    try {
+        const bool got = IsScriptSource(FSource) ? QueryScript() : QueryServer();
+        if (got && FTimeSync) Synchronize([this] { PassResult(); });
+    } catch (...) {
+        // A failure, or a clock that could not be set, ends the worker without a result.
+    }
+}
+
+bool TLuSyncThread::QueryScript() {
+    THttpClient http;
+    // A time script answers in a few bytes; a bigger body is not one.
+    http.SetMaxDocumentSize(ScriptBodyLimit);
+    // Only the body counts, even what arrived before a failure.
+    http.SendRequest("GET", FSource);
+    const TDateTimeFormats formats{ShortDateFormat(), LongTimeFormat()};
+    return ExtractSyncTime(http.Document().str(), formats, NowLocal(), FSyncedTime);
+}
+
+bool TLuSyncThread::QueryServer() {
+    TSntpClient sntp;
+    sntp.SetTimeout(SntpWorkerTimeoutMs);
+    sntp.SetTargetHost(FSource);
+    sntp.SetSyncTime(false);  // only the component sets the clock
+    if (!sntp.QuerySntp()) return false;
+    FSyncedTime = UtcToLocal(sntp.NTPTime());
+    return true;
+}
+
+void TLuSyncThread::PassResult() {
+    if (FTimeSync) FTimeSync->AcceptTime(FSyncedTime, FSource);
+}
+
+bool ExtractSyncTime(const std::string& body, const TDateTimeFormats& formats, TDateTime today,
+                     TDateTime& result) {
+    // A NUL ends the text; the lines are joined again with CR LF and trimmed.
+    TStringList lines;
+    lines.SetText(body.substr(0, body.find('\0')));
+    const std::string text = TrimText(lines.Text());
+    const std::string marker = "sync_time:";
+    const size_t at = text.find(marker);
+    if (at == std::string::npos) return false;
+    const std::string rest = StripBlanks(text.substr(at + marker.size()));
+    if (TrimText(rest).empty()) return false;
+    return TryParseLocalDateTime(rest, formats, today, result);
+}

@@ -1,0 +1,44 @@
+// A short-lived worker that asks one time source once and hands the time to the
+// time-sync component on the main thread; it frees itself when done and reports nothing
+// when it fails.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "timesync/datetime_parser.h"
+#include "toolkit/datetime.h"
+#include "toolkit/thread.h"
+
+class TLuTimeSync;
+
+constexpr int SntpWorkerTimeoutMs = 5000;
+constexpr int64_t ScriptBodyLimit = 1 << 20;
+
+class TLuSyncThread : public TThread {
+public:
+    TLuSyncThread(TLuTimeSync* timeSync, std::string source);
+    ~TLuSyncThread() override;
+
+    const std::string& Source() const { return FSource; }
+    TDateTime SyncedTime() const { return FSyncedTime; }
+    // A source naming a time script (".php" anywhere, any case) is fetched over HTTP.
+    static bool IsScriptSource(const std::string& source);
+
+protected:
+    void Execute() override;
+
+private:
+    bool QueryScript();
+    bool QueryServer();
+    void PassResult();
+
+    TLuTimeSync* FTimeSync;
+    TDateTime FSyncedTime;
+    std::string FSource;
+};
+
+// The time in a script's answer: the text after the first "sync_time:" (case-sensitive),
+// read as a local date and time in the user's formats. False when there is none.
+bool ExtractSyncTime(const std::string& body, const TDateTimeFormats& formats, TDateTime today,
+                     TDateTime& result);

@@ -1,0 +1,216 @@
+#include "timesync/lutimesync.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/clock.h"
+#include "support/wait.h"
+#include "toolkit/eventlog.h"
+
+namespace {
+
+// A worker that delivers a chosen time (or nothing) as the real ones do: through a
+// synchronous call into the main thread, after an optional gate opens.
+class TFakeWorker : public TThread {
+public:
+    TFakeWorker(TLuTimeSync& owner, TDateTime result, bool deliver, std::atomic<bool>* gate)
+        : FOwner(owner), FResult(result), FDeliver(deliver), FGate(gate) {}
+    ~TFakeWorker() override { TerminateAndWait(); }
+
+protected:
+    void Execute() override {
+        SetFreeOnTerminate(true);
+        while (FGate && !*FGate) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!FDeliver) return;
+        try {
+            Synchronize([this] { FOwner.AcceptTime(FResult, "fake"); });
+        } catch (...) {
+        }
+    }
+
+private:
+    TLuTimeSync& FOwner;
+    TDateTime FResult;
+    bool FDeliver;
+    std::atomic<bool>* FGate;
+};
+
+class TimeSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FPreviousSink = SetEventLogSink([this](const std::string& l) { Log.push_back(l); });
+        FPreviousSetter = SetClockSetter([this](TDateTime t) {
+            ClockSets.push_back(t);
+            if (ClockRefused)
+                throw std::system_error(EPERM, std::generic_category(), "Operation not permitted");
+            return true;
+        });
+        Sync.SetOnSync([this](TComponent*, TDateTime t) { Synced.push_back(t); });
+        Sync.SetOnSyncError([this](TComponent*) { ++Errors; });
+        Sync.SetWorkerFactory([this](TLuTimeSync& owner, const std::string& source) -> TThread* {
+            Sources.push_back(source);
+            const size_t n = Sources.size();
+            return new TFakeWorker(owner, 40000.0 + static_cast<double>(n), n <= Delivering,
+                                   Gate);
+        });
+    }
+    void TearDown() override {
+        SetClockSetter(FPreviousSetter);
+        SetEventLogSink(FPreviousSink);
+    }
+    void RunCycle() {
+        Sync.SyncTimerTick();
+        ASSERT_TRUE(WaitUntil([this] { return Sync.WorkerCount() == 0; }));
+    }
+    static TStringList Lines(const std::string& text) {
+        TStringList l;
+        l.SetText(text);
+        return l;
+    }
+
+    TLuTimeSync Sync;
+    std::vector<std::string> Sources;
+    std::vector<TDateTime> Synced, ClockSets;
+    std::vector<std::string> Log;
+    int Errors = 0;
+    size_t Delivering = 100;
+    bool ClockRefused = false;
+    std::atomic<bool>* Gate = nullptr;
+
+private:
+    TEventLogSink FPreviousSink;
+    TClockSetter FPreviousSetter;
+};
+
+}  // namespace
+
+TEST_F(TimeSyncTest, DefaultsAndPropertyRules) {
+    EXPECT_FALSE(Sync.Active());
+    EXPECT_EQ(Sync.SyncInterval(), 30);
+    EXPECT_EQ(Sync.IntervalMs(), 1800000);
+    ASSERT_EQ(Sync.TimeServerList().Count(), 7u);
+    EXPECT_EQ(Sync.TimeServerList()[0], Sync.TimeServerList()[6]);
+    EXPECT_FALSE(Sync.SyncTimer().Enabled());
+    EXPECT_EQ(Sync.TimeoutTimer().Interval(), 20000u);
+
+    Sync.SetSyncInterval(0);
+    EXPECT_EQ(Sync.IntervalMs(), 60000);
+    EXPECT_EQ(Sync.SyncInterval(), 1);
+    Sync.SetSyncInterval(-5);
+    EXPECT_EQ(Sync.IntervalMs(), 60000);
+    EXPECT_TRUE(Sync.SyncTimer().Enabled());  // a new interval starts the timer
+
+    Sync.SetTimeServerList(Lines("  \r\n\t\r\n"));
+    ASSERT_EQ(Sync.TimeServerList().Count(), 1u);
+    EXPECT_EQ(Sync.TimeServerList()[0], TLuTimeSync::DefaultServers()[0]);
+    Sync.SetGetDefault(true);
+    EXPECT_FALSE(Sync.GetDefault());
+    EXPECT_EQ(Sync.TimeServerList().Count(), 7u);
+}
+
+TEST_F(TimeSyncTest, ActivationSyncNowAndThePeriod) {
+    Sync.SetActive(true);
+    EXPECT_TRUE(Sync.SyncTimer().Enabled());
+    EXPECT_EQ(Sync.SyncTimer().Interval(), 100u);
+    Sync.SetTimeServerList(Lines(""));
+    RunCycle();
+    EXPECT_EQ(Sync.SyncTimer().Interval(), 1800000u);  // counted from the first tick
+    Sync.SetActive(true);  // again while active: a new cycle soon
+    EXPECT_EQ(Sync.SyncTimer().Interval(), 100u);
+    Sync.SetActive(false);
+    EXPECT_FALSE(Sync.SyncTimer().Enabled());
+    Sync.SyncNow();
+    EXPECT_FALSE(Sync.Active());
+    EXPECT_TRUE(Sync.SyncTimer().Enabled());
+    EXPECT_EQ(Sync.SyncTimer().Interval(), 50u);
+}
+
+TEST_F(TimeSyncTest, FirstResultWinsAndSetsTheClockOnce) {
+    Sync.SetSetLocalTime(true);
+    Sync.SetTimeServerList(Lines(" a.example \r\n\r\nb.example\r\n"));
+    Sync.SetPHPsyncList(Lines("http://c.example/t.php"));
+    RunCycle();
+    EXPECT_EQ(Sources, (std::vector<std::string>{" a.example ", "b.example",
+                                                   "http://c.example/t.php"}));
+    ASSERT_EQ(Synced.size(), 1u);
+    ASSERT_EQ(ClockSets.size(), 1u);
+    EXPECT_DOUBLE_EQ(ClockSets[0], Synced[0]);
+    EXPECT_DOUBLE_EQ(Sync.LastSync(), Synced[0]);
+    EXPECT_TRUE(Sync.CycleDone());
+    EXPECT_FALSE(Sync.TimeoutTimer().Enabled());
+    EXPECT_EQ(Errors, 0);
+    ASSERT_FALSE(Log.empty());
+    EXPECT_NE(Log[0].find("time from fake"), std::string::npos);
+}
+
+TEST_F(TimeSyncTest, ListsAreSkippedWhenSwitchedOff) {
+    Sync.SetTimeServerList(Lines("a.example"));
+    Sync.SetPHPsyncList(Lines("http://c.example/t.php"));
+    Sync.SetSyncSNTP(false);
+    RunCycle();
+    EXPECT_EQ(Sources, (std::vector<std::string>{"http://c.example/t.php"}));
+    Sync.SetSyncPHP(false);
+    Sources.clear();
+    RunCycle();
+    EXPECT_TRUE(Sources.empty());
+    EXPECT_TRUE(Sync.TimeoutTimer().Enabled());
+    Sync.TimeoutTimerTick();
+    EXPECT_EQ(Errors, 1);
+    EXPECT_FALSE(Sync.TimeoutTimer().Enabled());
+}
+
+TEST_F(TimeSyncTest, WithoutSetLocalTimeTheClockIsLeftAlone) {
+    Sync.SetTimeServerList(Lines("a.example"));
+    RunCycle();
+    EXPECT_TRUE(ClockSets.empty());
+    EXPECT_EQ(Synced.size(), 1u);
+}
+
+TEST_F(TimeSyncTest, ARefusedClockEndsInSyncError) {
+    Sync.SetSetLocalTime(true);
+    ClockRefused = true;
+    Sync.SetTimeServerList(Lines("a.example\r\nb.example"));
+    RunCycle();
+    EXPECT_EQ(ClockSets.size(), 2u);  // every result tries, and fails
+    EXPECT_TRUE(Synced.empty());
+    EXPECT_FALSE(Sync.CycleDone());
+    EXPECT_TRUE(Sync.TimeoutTimer().Enabled());
+    Sync.TimeoutTimerTick();
+    EXPECT_EQ(Errors, 1);
+}
+
+TEST_F(TimeSyncTest, LateResultAfterTheTimeoutStillCounts) {
+    Sync.SetTimeServerList(Lines("a.example"));
+    std::atomic<bool> gate{false};
+    Gate = &gate;
+    Sync.SyncTimerTick();
+    Sync.TimeoutTimerTick();
+    EXPECT_EQ(Errors, 1);
+    gate = true;
+    ASSERT_TRUE(WaitUntil([this] { return Sync.WorkerCount() == 0; }));
+    EXPECT_EQ(Synced.size(), 1u);
+    // The next cycle opens anew and accepts again.
+    RunCycle();
+    EXPECT_EQ(Synced.size(), 2u);
+}
+
+TEST(TimeSyncLifetime, ResultDuringDestructionIsDropped) {
+    std::atomic<bool> gate{false};
+    int synced = 0;
+    {
+        TLuTimeSync sync;
+        sync.SetOnSync([&](TComponent*, TDateTime) { ++synced; });
+        sync.SetWorkerFactory([&](TLuTimeSync& owner, const std::string&) -> TThread* {
+            return new TFakeWorker(owner, 45000, true, &gate);
+        });
+        TStringList one;
+        one.Add("a.example");
+        sync.SetTimeServerList(one);
+        sync.SyncTimerTick();
+        QueueOnMainThread([&] { gate = true; });  // opens while the destructor waits
+    }
+    EXPECT_EQ(synced, 0);
+}

@@ -1,5 +1,8 @@
 #include "gsm/gsm7.h"
 
+#include <array>
+#include <cstdint>
+
 #include "gsm/hex.h"
 
 const char16_t GsmAlphabet[128] = {
@@ -26,13 +29,25 @@ const TGsmExtension GsmExtensions[10] = {
     {u'[', 0x3C},      {u'~', 0x3D}, {u']', 0x3E}, {u'|', 0x40}, {u'\u20AC', 0x65},
 };
 
-int GsmSeptetOf(char16_t c) {
+namespace {
+
+// Character to septet for the whole 16-bit range: the planner classifies and
+// encodes each candidate chunk many times over.
+std::array<int8_t, 0x10000> MakeSeptetIndex() {
+    std::array<int8_t, 0x10000> index;
+    index.fill(-1);
+    for (int i = 127; i >= 0; --i) index[GsmAlphabet[i]] = static_cast<int8_t>(i);  // first entry wins
     // U+001B is the escape code, not text: sent as a septet it would swallow
     // the next character into an extension pair, so it has no septet of its own.
-    if (c == GsmEscape) return -1;
-    for (int i = 0; i < 128; ++i)
-        if (GsmAlphabet[i] == c) return i;
-    return -1;
+    index[GsmEscape] = -1;
+    return index;
+}
+
+}  // namespace
+
+int GsmSeptetOf(char16_t c) {
+    static const std::array<int8_t, 0x10000> index = MakeSeptetIndex();
+    return index[c];
 }
 
 int GsmExtensionSeptetOf(char16_t c) {
@@ -48,13 +63,13 @@ char16_t GsmExtensionCharOf(unsigned septet) {
 }
 
 TSmsCoding ClassifyText(std::u16string_view text) {
-    bool gsm = true;
+    bool gsm = true, latin1 = true;
     for (const char16_t c : text) {
-        if (GsmSeptetOf(c) >= 0 || GsmExtensionSeptetOf(c) >= 0) continue;
-        if (c > 0xFF) return scUcs2;
-        gsm = false;
+        if (GsmSeptetOf(c) < 0 && GsmExtensionSeptetOf(c) < 0) gsm = false;
+        if (c > 0xFF) latin1 = false;
+        if (!gsm && !latin1) break;
     }
-    return gsm ? scGsm7 : sc8Bit;
+    return gsm ? scGsm7 : latin1 ? sc8Bit : scUcs2;
 }
 
 std::string TextToGsm7(std::u16string_view text) {
@@ -76,6 +91,7 @@ std::string TextToGsm7(std::u16string_view text) {
 std::string PackGsm7(std::string_view septets) {
     std::string hex;
     hex.reserve(septets.size() * 7 / 4 + 2);
+    char octet[2];
     int k = 0;  // bits of the current septet already carried into the previous octet
     for (size_t j = 0; j < septets.size(); ++j) {
         if (k > 6) {
@@ -85,7 +101,8 @@ std::string PackGsm7(std::string_view septets) {
         const unsigned s = static_cast<unsigned char>(septets[j]) & 0x7F;
         const unsigned t = j + 1 < septets.size() ? static_cast<unsigned char>(septets[j + 1]) & 0x7F : 0;
         const unsigned low = t & ((1u << (k + 1)) - 1);
-        hex += HexOctet((s >> k) | (low << (7 - k)));
+        PutHex(octet, ((s >> k) | (low << (7 - k))) & 0xFF, 2);
+        hex.append(octet, 2);
         ++k;
     }
     return hex;

@@ -1,5 +1,7 @@
 #include "gsm/hex.h"
 
+#include <iterator>
+
 #include "gsm/gsmerrors.h"
 
 bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
@@ -26,17 +28,27 @@ int ReadOctet(std::string_view hex, size_t pos) {
     return value;
 }
 
-std::string HexOctet(unsigned value) { return IntToHex(value & 0xFF, 2); }
+namespace {
+constexpr char DigitChars[] = "0123456789ABCDEF";
+}
+
+std::string HexOctet(unsigned value) {
+    return {DigitChars[(value >> 4) & 0xF], DigitChars[value & 0xF]};
+}
+
+void PutHex(char* out, unsigned value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value >>= 4) out[i] = DigitChars[value & 0xF];
+}
 
 std::string IntToHex(unsigned value, int digits) {
-    static const char digitChars[] = "0123456789ABCDEF";
-    std::string out;
+    char buf[16];
+    int n = 0;
     do {
-        out.insert(out.begin(), digitChars[value & 0xF]);
+        buf[n++] = DigitChars[value & 0xF];
         value >>= 4;
     } while (value != 0);
-    while (static_cast<int>(out.size()) < digits) out.insert(out.begin(), '0');
-    return out;
+    while (n < digits && n < 16) buf[n++] = '0';
+    return std::string(std::make_reverse_iterator(buf + n), std::make_reverse_iterator(buf));
 }
 
 std::string_view Field(std::string_view s, size_t pos, size_t count) {

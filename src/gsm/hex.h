@@ -15,6 +15,8 @@ int ReadOctet(std::string_view hex, size_t pos);
 
 // Two digits of the low eight bits of value.
 std::string HexOctet(unsigned value);
+// Writes `digits` digits of value at out (no terminator); for the codecs' inner loops.
+void PutHex(char* out, unsigned value, int digits);
 // At least `digits` digits of a non-negative value (more when it needs them).
 std::string IntToHex(unsigned value, int digits);
 

@@ -6,11 +6,10 @@
 #include "gsm/hex.h"
 
 std::string TextTo8BitHex(std::u16string_view text) {
-    std::string hex;
-    hex.reserve(text.size() * 2);
-    for (const char16_t c : text) {
-        if (c > 0xFF) throw EGsmCodecError("Unable to use 8bit encoding!");
-        hex += HexOctet(c);
+    std::string hex(text.size() * 2, '0');
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] > 0xFF) throw EGsmCodecError("Unable to use 8bit encoding!");
+        PutHex(&hex[2 * i], text[i], 2);
     }
     return hex;
 }
@@ -36,9 +35,8 @@ std::u16string Hex8BitToText(std::string_view hex) {
 }
 
 std::string TextToUcs2Hex(std::u16string_view text) {
-    std::string hex;
-    hex.reserve(text.size() * 4);
-    for (const char16_t c : text) hex += IntToHex(c, 4);
+    std::string hex(text.size() * 4, '0');
+    for (size_t i = 0; i < text.size(); ++i) PutHex(&hex[4 * i], text[i], 4);
     return hex;
 }
 

@@ -13,7 +13,9 @@ TEST(Gsm7, ClassifiesByTheCheapestCoding) {
     EXPECT_EQ(ClassifyText(U("abc @£$")), scGsm7);
     EXPECT_EQ(ClassifyText(U("€ [ { | \f")), scGsm7);
     EXPECT_EQ(ClassifyText(U("ą")), scUcs2);
-    EXPECT_EQ(ClassifyText(U("µ and Δ")), sc8Bit);
+    EXPECT_EQ(ClassifyText(U("µ and Δ")), scUcs2);  // Greek and € are GSM but not 8-bit
+    EXPECT_EQ(ClassifyText(U("µ €")), scUcs2);
+    EXPECT_EQ(ClassifyText(U("µ and `")), sc8Bit);
     EXPECT_EQ(ClassifyText(U("µ and ą")), scUcs2);
     // The escape code is no text character: sent as a septet it would eat the next one.
     EXPECT_EQ(ClassifyText(u"\u001B("), sc8Bit);

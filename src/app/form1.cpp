@@ -58,6 +58,7 @@ TForm1::TForm1(TFormOptions options) : FOptions(options) {
     Timer1.SetEnabled(false);
     Timer1.SetInterval(1000);
     Timer2.SetInterval(1000);
+    CreateComponents();
     CreateControls();
     CreateTray();
     ConnectHandlers();
@@ -66,7 +67,11 @@ TForm1::TForm1(TFormOptions options) : FOptions(options) {
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // The link thread must be gone before the window it reports to.
+    bool canClose = true;
+    if (LuComPort1) LuComPort1->OwnerCloseQuery(canClose);
+}
 
 void TForm1::FormCreate() {
     cpyLb->setText(QString::fromUtf8("©"));
@@ -104,7 +109,9 @@ void TForm1::HideTaskbarButton() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (FormCloseQuery()) {
+    bool canClose = FormCloseQuery();
+    LuComPort1->OwnerCloseQuery(canClose);
+    if (canClose) {
         event->accept();
         QApplication::quit();
     } else {

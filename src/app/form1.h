@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
+#include "serial/lucomport.h"
+#include "timesync/lutimesync.h"
 #include "toolkit/datetime.h"
 #include "toolkit/timer.h"
 
@@ -32,6 +35,7 @@ extern bool QuitRequested;
 struct TFormOptions {
     // Whether a notification area is there; unset asks the desktop.
     int TrayAvailable = -1;
+    TProgramOptions Program;
 };
 
 class TForm1 : public QWidget {
@@ -62,6 +66,10 @@ public:
     QDateEdit* DateTimePicker1 = nullptr;
     QTimeEdit* DateTimePicker2 = nullptr;
     QLineEdit* Edit1 = nullptr;
+
+    // Components, created before the controls read their settings.
+    std::unique_ptr<TLuComPort> LuComPort1;
+    std::unique_ptr<TLuTimeSync> LuTimeSync1;
 
     QSystemTrayIcon* TrayIcon1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
@@ -116,6 +124,7 @@ private:
     void CreateLinkControls();
     void CreatePickersAndSettings();
     void CreateTray();
+    void CreateComponents();
     void ConnectHandlers();
     void ConnectHoverEffects();
     void SetTrayIconIndex(int index);

@@ -1,4 +1,4 @@
-// The link and synchronisation side of the window.
+// The link and synchronisation side of the window: the components it creates and drives.
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -8,35 +8,104 @@
 #include "app/port_combo.h"
 #include "app/settings.h"
 #include "app/widget_helpers.h"
+#include "platform/locale_formats.h"
+#include "serial/comportlist.h"
+#include "toolkit/eventlog.h"
 #include "toolkit/messagebox.h"
 
-void TForm1::FillPortList(bool /*atCreation*/) {}
+namespace {
+TStringList ListOf(const std::vector<std::string>& lines) {
+    TStringList l;
+    for (const std::string& s : lines) l.Add(s);
+    return l;
+}
+}  // namespace
 
-void TForm1::SendCommandLine(const std::string& line) { LuComPort1SendStr(line); }
+void TForm1::CreateComponents() {
+    LuComPort1 = std::make_unique<TLuComPort>();
+    LuComPort1->BeginLoading();
+    LuComPort1->SetComPort("COM4");
+    LuComPort1->SetBaudRate("115200");
+    LuComPort1->SetDataBits("8");
+    LuComPort1->SetParityBits(prNone);
+    LuComPort1->SetStopBits(sbOneStopBit);
+    LuComPort1->SetCheckCmd("AT");
+    LuComPort1->SetOnConnected([this](TComponent*) { LuComPort1Connected(); });
+    LuComPort1->SetOnDisconnected([this](TComponent*) { LuComPort1Disconnected(); });
+    LuComPort1->SetOnSendStr(
+        [this](TComponent*, const std::string& line) { LuComPort1SendStr(line); });
+    LuComPort1->Loaded();
 
-bool TForm1::LinkConnected() const { return false; }
+    const TProgramOptions& program = FOptions.Program;
+    LuTimeSync1 = std::make_unique<TLuTimeSync>();
+    LuTimeSync1->BeginLoading();
+    LuTimeSync1->SetActive(false);
+    LuTimeSync1->SetSetLocalTime(program.SetClock);
+    if (!program.TimeServers.empty()) LuTimeSync1->SetTimeServerList(ListOf(program.TimeServers));
+    LuTimeSync1->SetPHPsyncList(ListOf(program.TimeScripts));
+    LuTimeSync1->SetOnSync([this](TComponent*, TDateTime stamp) { LuTimeSync1Sync(stamp); });
+    LuTimeSync1->SetOnSyncError([this](TComponent*) { LuTimeSync1SyncError(); });
+    LuTimeSync1->Loaded();
+}
 
-void TForm1::DeactivateComponents() {}
-
-void TForm1::ActivateTimeSync() {}
+// At creation the list comes from the com-port component, on drop-down in the numeric
+// order the GSM component keeps; the typed text stays either way.
+void TForm1::FillPortList(bool atCreation) {
+    const QString text = ComboBox1->currentText();
+    TStringList fresh;
+    if (atCreation)
+        fresh = LuComPort1->GetComPortList();
+    else
+        FillComPortList(fresh);
+    ComboBox1->clear();
+    for (const auto& entry : fresh) ComboBox1->addItem(QString::fromStdString(entry.Text));
+    ComboBox1->setEditText(text);
+}
 
 void TForm1::ComboBox1DropDown() { FillPortList(false); }
 
+void TForm1::SendCommandLine(const std::string& line) { LuComPort1->SendStr(line, false); }
+
+bool TForm1::LinkConnected() const { return LuComPort1->Connected(); }
+
+void TForm1::DeactivateComponents() {
+    if (LuComPort1->Active()) LuComPort1->SetActive(false);
+    if (LuTimeSync1->Active()) LuTimeSync1->SetActive(false);
+}
+
+void TForm1::ActivateTimeSync() { LuTimeSync1->SetActive(true); }
+
 void TForm1::BitBtn4Click() {
     SetScreenCursorBusy(true);
-    RegWriteString("Port komunikacyjny", ComboBox1->currentText().toStdString(), SettingsKey);
+    LuComPort1->SetActive(false);
+    LuComPort1->SetComPort(ComboBox1->currentText().toStdString());
+    LuComPort1->SetBaudRate(ComboBox2->currentText().toStdString());
+    LuComPort1->SetActive(true);
+    LuComPort1->SetConnected(true);
+    RegWriteString("Port komunikacyjny", LuComPort1->ComPort(), SettingsKey);
     ShowMessageBox("Ustawiono pomyślnie      ", " INFORMACJA", MB_ICONINFORMATION | MB_OK);
     Timer1.SetEnabled(true);
 }
 
-void TForm1::BitBtn1Click() { Timer1.SetEnabled(false); }
+void TForm1::BitBtn1Click() {
+    Timer1.SetEnabled(false);
+    LuComPort1->SetConnected(false);
+    LuComPort1->SetActive(false);
+}
 
 void TForm1::Timer1Timer() {
     HideTaskbarButton();
     Timer1.SetInterval(5000);
+    if (LuComPort1->Connected() || QuitRequested) return;
+    LuComPort1->SetComPort(ComboBox1->currentText().toStdString());
+    LuComPort1->SetBaudRate(ComboBox2->currentText().toStdString());
+    if (!LuComPort1->Active()) LuComPort1->SetActive(true);
+    if (!LuComPort1->Connected()) LuComPort1->SetConnected(true);
+    SetScreenCursorBusy(true);
 }
 
 void TForm1::LuComPort1Connected() {
+    LogEvent("link up on " + LuComPort1->ComPort());
     SetBackground(Panel3, ColorRef(0x00FF00));
     if (!QuitRequested) {
         SetTrayIconIndex(1);
@@ -50,12 +119,20 @@ void TForm1::LuComPort1Connected() {
 }
 
 void TForm1::LuComPort1Disconnected() {
+    LogEvent("link lost on " + LuComPort1->ComPort());
     SetBackground(Panel3, ColorRef(0x0000FF));
     if (!QuitRequested) SetScreenCursorBusy(false);
     ComboBox1->setEnabled(true);
     ComboBox2->setEnabled(true);
 }
 
-void TForm1::Label4Click() {}
+void TForm1::Label4Click() { LuTimeSync1->SyncNow(); }
 
-void TForm1::LuTimeSync1Sync(TDateTime /*stamp*/) {}
+// The clock was set already: the board gets the PC's time, read afresh for each part.
+void TForm1::LuTimeSync1Sync(TDateTime /*stamp*/) {
+    const TDateTime date = NowLocal();
+    SendCommandLine(CommandLine(date, NowLocal()));
+    Label2->setText(QString::fromStdString(FormatDateTime(LongTimeFormat(), NowLocal())));
+    Label2->adjustSize();
+    SetPickerDateTime(NowLocal());
+}

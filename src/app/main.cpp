@@ -1,20 +1,39 @@
-// Program entry: the application, the main window and the message loop.
+// Program entry: the options, the application, the main window and the message loop.
 #include <QApplication>
 #include <clocale>
+#include <cstdio>
 
 #include "app/form1.h"
+#include "app/options.h"
 #include "app/qt_message_box.h"
 #include "app/session_end.h"
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    QApplication app(argc, argv);
+    TFormOptions options;
+    std::vector<std::string> qtArgs;
+    std::string error;
+    // Before the toolkit starts, so that --help and mistakes need no display.
+    if (!ParseProgramOptions(argc, argv, options.Program, qtArgs, error)) {
+        std::fprintf(stderr, "tiktaal: %s\n\n%s", error.c_str(), ProgramUsage().c_str());
+        return 2;
+    }
+    if (options.Program.Help) {
+        std::fputs(ProgramUsage().c_str(), stdout);
+        return 0;
+    }
+    std::vector<char*> qtArgv;
+    for (std::string& a : qtArgs) qtArgv.push_back(a.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgs.size());
+
+    QApplication app(qtArgc, qtArgv.data());
     QApplication::setApplicationName(QStringLiteral("Tiktaal"));
     // The window closes to the tray; only the quit paths end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallQtMessageBox();
 
-    TForm1 form;
+    TForm1 form(options);
     WatchSessionEnd([&form] { form.EndSession(); });
     form.show();
     return QApplication::exec();

@@ -16,7 +16,9 @@
 
 #include "app/port_combo.h"
 #include "app/settings.h"
+#include "support/pty_pair.h"
 #include "support/temp_config.h"
+#include "support/wait.h"
 #include "toolkit/messagebox.h"
 
 namespace {
@@ -149,17 +151,69 @@ TEST_F(Form1Test, EndOfSessionQuitsAndStoresThePrefix) {
     EXPECT_EQ(Stored("ATString"), "END=");
 }
 
-TEST_F(Form1Test, ManualLineComesFromThePickers) {
+TEST_F(Form1Test, StartConnectsAndTheManualLineReachesTheBoard) {
+    TPtyPair board;
     TForm1 f(TFormOptions{1});
+    f.Timer2.SetEnabled(false);
+    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath));
+    f.BitBtn4->click();
+    ASSERT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_EQ(Boxes.Shown[0].Text, "Ustawiono pomyślnie      ");
+    EXPECT_EQ(Boxes.Shown[0].Caption, " INFORMACJA");
+    EXPECT_EQ(Boxes.Shown[0].Flags, MB_ICONINFORMATION);
+    EXPECT_EQ(Stored("Port komunikacyjny"), board.SlavePath);
+    EXPECT_TRUE(f.Timer1.Enabled());
+    ASSERT_TRUE(WaitUntil([&] { return f.LuComPort1->Connected() && !f.ComboBox1->isEnabled(); }));
+    EXPECT_EQ(PanelColour(f), QColor(0, 255, 0));
+    EXPECT_TRUE(f.Timer2.Enabled());  // synchronisation follows every connection
+
     f.SetPickerDateTime(EncodeDateTime(2011, 5, 4, 12, 34, 56));
     f.Label5Click();
     EXPECT_EQ(f.Label1->text().toStdString(), "AT+CZAS=2011-05-04,12:34:56");
-    f.Edit1->clear();  // without a prefix nothing is echoed
-    f.SetPickerDateTime(EncodeDateTime(2012, 1, 1, 0, 0, 0));
+    EXPECT_EQ(board.ReadLine(), "AT+CZAS=2011-05-04,12:34:56\r");
+
+    f.Edit1->clear();  // without a prefix the line still goes, but is not echoed
+    f.SetPickerDateTime(EncodeDateTime(2012, 1, 2, 3, 4, 5));
     f.Label5Click();
+    EXPECT_EQ(board.ReadLine(), "2012-01-02,03:04:05\r");
     EXPECT_EQ(f.Label1->text().toStdString(), "AT+CZAS=2011-05-04,12:34:56");
+
+    f.BitBtn1->click();
+    EXPECT_FALSE(f.Timer1.Enabled());
+    ASSERT_TRUE(WaitUntil([&] { return f.ComboBox1->isEnabled(); }));
+    EXPECT_EQ(PanelColour(f), QColor(255, 0, 0));
     f.Label3Click();
     EXPECT_EQ(f.Edit1->text().toStdString(), "AT+CZAS=");
+}
+
+TEST_F(Form1Test, ReconnectTickOpensTheTypedPort) {
+    TPtyPair board;
+    TForm1 f(TFormOptions{1});
+    f.Timer2.SetEnabled(false);
+    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath));
+    f.Timer1Timer();
+    EXPECT_EQ(f.Timer1.Interval(), 5000u);
+    EXPECT_TRUE(f.LuComPort1->Active());
+    ASSERT_TRUE(WaitUntil([&] { return !f.ComboBox1->isEnabled(); }));
+    EXPECT_EQ(f.LuComPort1->ComPort(), board.SlavePath);
+}
+
+TEST_F(Form1Test, SyncSendsThePcTimeAndShowsIt) {
+    TPtyPair board;
+    TForm1 f(TFormOptions{1});
+    f.Timer2.SetEnabled(false);
+    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath));
+    f.Timer1Timer();
+    ASSERT_TRUE(WaitUntil([&] { return f.LuComPort1->Connected() && !f.ComboBox1->isEnabled(); }));
+    const TDateTime before = NowLocal();
+    f.LuTimeSync1Sync(0);
+    const std::string line = board.ReadLine();
+    ASSERT_EQ(line.size(), std::string("AT+CZAS=2011-05-04,12:34:56\r").size()) << line;
+    EXPECT_EQ(line.substr(0, 8), "AT+CZAS=");
+    const std::string day = FormatDateTime("yyyy-MM-dd", before);
+    EXPECT_EQ(line.substr(8, 10), day);
+    EXPECT_EQ(f.Label1->text().toStdString() + "\r", line);
+    EXPECT_NE(f.Label2->text().toStdString(), "--:--:--");
 }
 
 TEST_F(Form1Test, SettingsAreWrittenOnChange) {

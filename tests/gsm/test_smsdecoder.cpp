@@ -63,7 +63,7 @@ TEST(SmsDecoder, ConcatenatedPartsInEveryCoding) {
     EXPECT_EQ(TextOf("44", "04", "08", header + "B541"), U("µA"));
     EXPECT_EQ(TextOf("44", "08", "0A", header + "01050041"), U("ąA"));
     ExpectConcat(DeliverPdu("44", "08", "0A", header + "01050041"), 0xAA, 2, 1);
-    ExpectConcat(DeliverPdu("44", "00", "0A", "0608040001020" "1C2E231"), -1, -1, -1);
+    ExpectConcat(DeliverPdu("44", "00", "0A", "06080400010201" "C2E231"), -1, -1, -1);
     ExpectConcat(DeliverPdu("44", "04", "03", "0500"), -1, -1, -1);  // header beyond the data
 }
 

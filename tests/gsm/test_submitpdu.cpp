@@ -64,10 +64,3 @@ TEST(SubmitPdu, FailuresAreRaisedAsEncodingErrors) {
     EXPECT_THROW(Builder("a", "05000301").BuildSubmitPdu(), EGsmCodecError);
     EXPECT_THROW(Builder("a", "zz").BuildSubmitPdu(), EGsmCodecError);
 }
-
-TEST(SubmitPdu, EncodePartReturnsPduAndLengths) {
-    const TEncodedPart part = EncodePart(u"abc", "", "+123", false, true, false);
-    EXPECT_EQ(part.Pdu, "001100039121F30008AD06006100620063");
-    EXPECT_EQ(part.TpduLength, 16);
-    EXPECT_EQ(part.UserDataOctets, 6);
-}

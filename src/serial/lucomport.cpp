@@ -195,6 +195,13 @@ void TLuComPort::StopThreadAndWait() {
         ProcessMessages();
         WaitForSynchronize(5);
     }
+    WaitThreadFreed();
+}
+
+// The thread object frees itself from the message queue just after its end handler; let
+// that happen so that nothing of it outlives the owner.
+void TLuComPort::WaitThreadFreed() {
+    for (int i = 0; i < 100 && TLuComThread::LiveCount() > 0; ++i) DelayWithMessages(1);
 }
 
 void TLuComPort::OwnerCloseQuery(bool& canClose) {
@@ -204,6 +211,7 @@ void TLuComPort::OwnerCloseQuery(bool& canClose) {
     // A thread cannot be killed without leaving the port locked and this object in use;
     // it ends within its own bounds, so waiting on is the safe way out.
     StopThreadAndWait();
+    WaitThreadFreed();
 }
 
 // ---------------------------------------------------------------- lines and ports

@@ -170,6 +170,7 @@ private:
     void ThreadTerminated();
     void RestartAnswerTimer();
     void StopThreadAndWait();
+    void WaitThreadFreed();
 
     TComponent* FOwner;
     mutable std::mutex FSettingsLock;

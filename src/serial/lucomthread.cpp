@@ -42,7 +42,10 @@ std::string WriteNotice(int code, const std::string& desc) {
 
 }  // namespace
 
+std::atomic<int> TLuComThread::FLiveCount{0};
+
 TLuComThread::TLuComThread(TLuComPort* owner) : Owner(owner) {
+    ++FLiveCount;
     Serial.DeadlockTimeout = 1000;
     Serial.AtTimeout = 1000;
     Serial.MaxLineLength = MaxReplyLength;
@@ -56,7 +59,10 @@ TLuComThread::TLuComThread(TLuComPort* owner) : Owner(owner) {
     Owner->DoActive();
 }
 
-TLuComThread::~TLuComThread() { TerminateAndWait(); }
+TLuComThread::~TLuComThread() {
+    TerminateAndWait();
+    --FLiveCount;
+}
 
 std::string TLuComThread::FrameLine(const std::string& line, bool general, bool useCRC,
                                     bool useRS485, const std::string& rs485adr) {

@@ -26,6 +26,10 @@ public:
     // The longest reply line handed on in one piece; a flood without CR comes in pieces.
     static constexpr int MaxReplyLength = 4096;
 
+    // Link threads not yet freed, of every component. A finished thread frees itself a
+    // moment after its end handler ran; waiting for 0 lets owners know it is really gone.
+    static int LiveCount() { return FLiveCount; }
+
     std::atomic<bool> StopRequest{false};
     std::atomic<bool> PortOpen{false};
     std::atomic<bool> ReconnectRequest{false};
@@ -73,4 +77,5 @@ private:
     // The write-failure rule dropped the link while the port stayed open: nothing is
     // written until the owner asks to connect again.
     bool FLinkDown = false;
+    static std::atomic<int> FLiveCount;
 };

@@ -46,6 +46,7 @@ protected:
         bool canClose = true;
         Port->OwnerCloseQuery(canClose);
         Port.reset();
+        EXPECT_TRUE(WaitUntil([] { return TLuComThread::LiveCount() == 0; }, 1000));
     }
     void Add(const std::string& e) { Events.push_back(e); }
     bool Has(const std::string& e) const {
@@ -64,7 +65,8 @@ protected:
         return ok;
     }
     bool WaitThreadGone() {
-        return WaitUntil([&] { return Port->ComThread() == nullptr; }, 3000);
+        return WaitUntil([&] { return Port->ComThread() == nullptr && TLuComThread::LiveCount() == 0; },
+                         3000);
     }
     // Whether another program could open the port right now.
     bool PortFree() {
@@ -230,6 +232,11 @@ TEST_F(LuComPortTest, GeneralCallPropertyAndAddressedCheckCommand) {
     ASSERT_TRUE(Connect());
     Port->SendStr("X", false);
     EXPECT_EQ(Pty.Receive(3), "\xffX\r");
+    // A check is only queued when nothing else waits: let the thread finish with X.
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> g(Port->QueueLock());
+        return Port->ComThread()->SendQueue.Empty();
+    }, 500));
     Port->CheckTimer().Tick();
     EXPECT_EQ(Pty.Receive(4), "\x05" "AT\r");
 }
@@ -294,6 +301,19 @@ TEST_F(LuComPortTest, OwnerCloseQueryStopsTheLinkAndReleasesThePort) {
     canClose = true;
     Port->OwnerCloseQuery(canClose);
     EXPECT_TRUE(canClose);
+    EXPECT_EQ(Port->ComThread(), nullptr);
+    EXPECT_TRUE(PortFree());
+}
+
+TEST_F(LuComPortTest, StopDuringABlockedWriteEndsWithinTheWriteBound) {
+    Port->SetDeadlockTimeout(300);
+    ASSERT_TRUE(Connect());
+    Port->SendStr(std::string(1 << 20, 'x'), false);
+    DelayWithMessages(20);  // the thread is now waiting for room in the full buffer
+    const auto start = std::chrono::steady_clock::now();
+    bool canClose = true;
+    Port->OwnerCloseQuery(canClose);
+    EXPECT_LT(ElapsedMs(start), 300 + 250);
     EXPECT_EQ(Port->ComThread(), nullptr);
     EXPECT_TRUE(PortFree());
 }

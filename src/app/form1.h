@@ -141,6 +141,7 @@ private:
     TFormOptions FOptions;
     bool FTrayAvailable = false;
     bool FCloseToTray = false;
+    bool FLinkUpLogged = false;
     int FTrayIconIndex = 2;
     std::vector<QIcon> FTrayImages;
 };

@@ -105,7 +105,8 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::LuComPort1Connected() {
-    LogEvent("link up on " + LuComPort1->ComPort());
+    if (!FLinkUpLogged) LogEvent("link up on " + LuComPort1->ComPort());
+    FLinkUpLogged = true;
     SetBackground(Panel3, ColorRef(0x00FF00));
     if (!QuitRequested) {
         SetTrayIconIndex(1);
@@ -119,7 +120,9 @@ void TForm1::LuComPort1Connected() {
 }
 
 void TForm1::LuComPort1Disconnected() {
-    LogEvent("link lost on " + LuComPort1->ComPort());
+    // Stopping the link reports its end more than once; the user needs one line.
+    if (FLinkUpLogged) LogEvent("link lost on " + LuComPort1->ComPort());
+    FLinkUpLogged = false;
     SetBackground(Panel3, ColorRef(0x0000FF));
     if (!QuitRequested) SetScreenCursorBusy(false);
     ComboBox1->setEnabled(true);

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
 
     TForm1 form(options);
     WatchSessionEnd([&form] { form.EndSession(); });
+    WatchSyncRequest([&form] { form.Label4Click(); });
     form.show();
     return QApplication::exec();
 }

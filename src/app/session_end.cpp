@@ -10,15 +10,42 @@
 #include <QSocketNotifier>
 
 namespace {
-int SignalPipe[2] = {-1, -1};
 
-// Only async-signal-safe work here: the main loop picks the byte up.
-void OnTerminateSignal(int) {
+// A signal turned into a call on the main thread through a pipe; only async-signal-safe
+// work happens in the handler itself.
+struct TSignalPipe {
+    int Fds[2] = {-1, -1};
+    std::function<void()> OnSignal;
+};
+TSignalPipe TermPipe, UsrPipe;
+
+void WriteByte(int fd) {
     const char byte = 1;
     const int saved = errno;
-    [[maybe_unused]] ssize_t n = write(SignalPipe[1], &byte, 1);
+    [[maybe_unused]] ssize_t n = write(fd, &byte, 1);
     errno = saved;
 }
+void OnTerm(int) { WriteByte(TermPipe.Fds[1]); }
+void OnUsr1(int) { WriteByte(UsrPipe.Fds[1]); }
+
+void Watch(TSignalPipe& p, int signo, void (*handler)(int), std::function<void()> fn) {
+    p.OnSignal = std::move(fn);
+    if (p.Fds[0] >= 0 || pipe2(p.Fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier =
+        new QSocketNotifier(p.Fds[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [&p] {
+        char buf[16];
+        while (read(p.Fds[0], buf, sizeof buf) > 0) {
+        }
+        if (p.OnSignal) p.OnSignal();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(signo, &sa, nullptr);
+}
+
 }  // namespace
 
 void WatchSessionEnd(std::function<void()> onEnd) {
@@ -27,18 +54,15 @@ void WatchSessionEnd(std::function<void()> onEnd) {
         QObject::connect(app, &QGuiApplication::commitDataRequest, app,
                          [onEnd](QSessionManager&) { onEnd(); });
     }
-    if (SignalPipe[0] >= 0 || pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read,
-                                         QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onEnd] {
-        char buf[16];
-        while (read(SignalPipe[0], buf, sizeof buf) > 0) {
-        }
-        onEnd();
-    });
+    Watch(TermPipe, SIGTERM, OnTerm, std::move(onEnd));
+    // Ctrl+C in a terminal ends the program the same orderly way.
     struct sigaction sa {};
-    sa.sa_handler = OnTerminateSignal;
+    sa.sa_handler = OnTerm;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+void WatchSyncRequest(std::function<void()> onRequest) {
+    Watch(UsrPipe, SIGUSR1, OnUsr1, std::move(onRequest));
 }

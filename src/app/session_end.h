@@ -5,3 +5,7 @@
 #include <functional>
 
 void WatchSessionEnd(std::function<void()> onEnd);
+
+// SIGUSR1 asks for a synchronisation now, as a click on the window's label does; for
+// scripts and for a board that needs the time at once.
+void WatchSyncRequest(std::function<void()> onRequest);

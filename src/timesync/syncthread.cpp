@@ -46,7 +46,10 @@ bool TLuSyncThread::QueryScript() {
 bool TLuSyncThread::QueryServer() {
     TSntpClient sntp;
     sntp.SetTimeout(SntpWorkerTimeoutMs);
-    sntp.SetTargetHost(FSource);
+    std::string host, port;
+    SplitServerSource(FSource, host, port);
+    sntp.SetTargetHost(host);
+    sntp.SetTargetPort(port);
     sntp.SetSyncTime(false);  // only the component sets the clock
     if (!sntp.QuerySntp()) return false;
     FSyncedTime = UtcToLocal(sntp.NTPTime());
@@ -55,6 +58,24 @@ bool TLuSyncThread::QueryServer() {
 
 void TLuSyncThread::PassResult() {
     if (FTimeSync) FTimeSync->AcceptTime(FSyncedTime, FSource);
+}
+
+void SplitServerSource(const std::string& source, std::string& host, std::string& port) {
+    host = source;
+    port = "123";
+    if (!source.empty() && source[0] == '[') {
+        const size_t close = source.find(']');
+        if (close == std::string::npos) return;
+        host = source.substr(1, close - 1);
+        if (close + 1 < source.size() && source[close + 1] == ':') port = source.substr(close + 2);
+        return;
+    }
+    // One colon separates a port; more make an IPv6 literal without brackets.
+    const size_t colon = source.find(':');
+    if (colon != std::string::npos && source.find(':', colon + 1) == std::string::npos) {
+        host = source.substr(0, colon);
+        port = source.substr(colon + 1);
+    }
 }
 
 bool ExtractSyncTime(const std::string& body, const TDateTimeFormats& formats, TDateTime today,

@@ -91,3 +91,19 @@ TEST(ClockSeam, InjectedSetterIsUsedAndRestored) {
     EXPECT_DOUBLE_EQ(seen, 42.5);
     SetClockSetter(previous);
 }
+
+TEST(SyncSource, ServerSourcesMayCarryAPort) {
+    std::string host, port;
+    SplitServerSource("pool.ntp.org", host, port);
+    EXPECT_EQ(host + "|" + port, "pool.ntp.org|123");
+    SplitServerSource("127.0.0.2:12300", host, port);
+    EXPECT_EQ(host + "|" + port, "127.0.0.2|12300");
+    SplitServerSource("[::1]:12301", host, port);
+    EXPECT_EQ(host + "|" + port, "::1|12301");
+    SplitServerSource("fe80::1", host, port);
+    EXPECT_EQ(host + "|" + port, "fe80::1|123");
+    SplitServerSource("[::1]", host, port);
+    EXPECT_EQ(host + "|" + port, "::1|123");
+    SplitServerSource(" spaced ", host, port);
+    EXPECT_EQ(host, " spaced ");  // passed on as given
+}

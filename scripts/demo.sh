@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The whole job on this machine, with no Internet and no board: a time source on loopback,
+# a pseudo-terminal pair with a stand-in board on the far side printing every line it
+# receives, and Tiktaal (in a window when there is a display, else offscreen) pointed at
+# both. The PC clock is left alone unless --set-clock is given. Everything started here is
+# stopped again, and nothing outside a temporary directory is changed.
+# Usage: scripts/demo.sh [--seconds N] [--set-clock]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=8
+clock=--no-set-clock
+while [ $# -gt 0 ]; do
+  case $1 in
+    --seconds) seconds=$2; shift 2 ;;
+    --set-clock) clock=""; shift ;;
+    *) echo "usage: $0 [--seconds N] [--set-clock]" >&2; exit 2 ;;
+  esac
+done
+
+bash scripts/setup.sh build
+cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIKTAAL_TESTS=OFF >/dev/null
+cmake --build build-run -j"$(nproc)" --target tiktaal tiktaal-sntp-responder tiktaal-board >/dev/null
+
+work=$(mktemp -d /tmp/tiktaal-demo.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The time source: chrony when it is installed already (never installed here, since that
+# would replace the system's time service), else the responder that ships with the demo.
+port=$((20000 + RANDOM % 20000))
+if command -v chronyd >/dev/null && [ "$(id -u)" -eq 0 ]; then
+  cat >"$work/chrony.conf" <<CONF
+port $port
+bindaddress 127.0.0.1
+allow 127.0.0.0/8
+local stratum 8
+cmdport 0
+pidfile $work/chronyd.pid
+driftfile $work/chrony.drift
+CONF
+  chronyd -x -d -u root -f "$work/chrony.conf" >"$work/source.log" 2>&1 &
+  source_name="chronyd -x"
+else
+  build-run/tools/tiktaal-sntp-responder --address 127.0.0.1 --port "$port" >"$work/source.log" 2>&1 &
+  source_name="tiktaal-sntp-responder"
+fi
+pids+=($!)
+
+# The serial line: a pseudo-terminal pair, the board on its far end.
+socat pty,raw,echo=0,link="$work/ttyTiktaal" pty,raw,echo=0,link="$work/ttyBoard" &
+pids+=($!)
+for _ in $(seq 50); do [ -e "$work/ttyBoard" ] && break; sleep 0.1; done
+build-run/tools/tiktaal-board "$work/ttyBoard" >"$work/board.log" &
+pids+=($!)
+
+# Tiktaal's settings in a throw-away config: the port, and the autostart entry that makes
+# it connect by itself.
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$XDG_CONFIG_HOME/Tiktaal" "$XDG_CONFIG_HOME/autostart"
+printf 'REGEDIT4\n\n[Software\\Tiktaal]\n"Port komunikacyjny"="%s"\n"baudRate"="10"\n' \
+  "$work/ttyTiktaal" >"$XDG_CONFIG_HOME/Tiktaal/user.reg"
+printf '[Desktop Entry]\nType=Application\nName=Tiktaal\nExec=true\n' \
+  >"$XDG_CONFIG_HOME/autostart/Tiktaal.desktop"
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
+case "$(locale 2>/dev/null | sed -n 's/^LC_TIME="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p')" in
+  C|C.*|POSIX|"") export TIKTAAL_DATE_FORMAT=${TIKTAAL_DATE_FORMAT:-yyyy-MM-dd}
+              export TIKTAAL_TIME_FORMAT=${TIKTAAL_TIME_FORMAT:-HH:mm:ss} ;;
+esac
+
+echo "time source: $source_name on 127.0.0.1:$port; board on $work/ttyBoard"
+build-run/src/app/tiktaal --time-server "127.0.0.1:$port" $clock 2>"$work/tiktaal.log" &
+app=$!
+pids+=($app)
+half=$(( seconds / 2 ))
+sleep "$half"
+kill -USR1 "$app" 2>/dev/null || true  # "synchronise now", as a click on the label
+sleep $(( seconds - half ))
+kill -TERM "$app" 2>/dev/null || true
+wait "$app" 2>/dev/null || true
+
+echo "--- what Tiktaal reported"
+cat "$work/tiktaal.log"
+echo "--- what the board received"
+cat "$work/board.log"
+[ -s "$work/board.log" ]

@@ -1,6 +1,7 @@
 // Stands in for the microcontroller board: opens a serial device (or a pseudo-terminal
 // link), and prints every line it receives, one per output line, until stopped.
-//   tiktaal-board DEVICE [--count N]
+//   tiktaal-board DEVICE [--count N] [--epoch]
+// --epoch stamps each line with Unix seconds (and milliseconds) instead of the local time.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,10 +18,17 @@
 namespace {
 volatile sig_atomic_t Stop = 0;
 void OnSignal(int) { Stop = 1; }
+bool EpochStamps = false;
 
 std::string Stamp() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
+    if (EpochStamps) {
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "%lld.%03ld", static_cast<long long>(ts.tv_sec),
+                      ts.tv_nsec / 1000000);
+        return buf;
+    }
     struct tm tmv {};
     localtime_r(&ts.tv_sec, &tmv);
     char buf[48];
@@ -47,11 +55,14 @@ std::string Printable(const std::string& line) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DEVICE [--count N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DEVICE [--count N] [--epoch]\n", argv[0]);
         return 2;
     }
     long count = -1;
-    if (argc >= 4 && std::strcmp(argv[2], "--count") == 0) count = std::atol(argv[3]);
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc) count = std::atol(argv[++i]);
+        else if (std::strcmp(argv[i], "--epoch") == 0) EpochStamps = true;
+    }
     const int fd = open(argv[1], O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         std::fprintf(stderr, "board: cannot open %s: %s\n", argv[1], std::strerror(errno));

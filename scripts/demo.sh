@@ -7,6 +7,7 @@
 # Usage: scripts/demo.sh [--seconds N] [--set-clock]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/peers.sh
 seconds=8
 clock=--no-set-clock
 while [ $# -gt 0 ]; do
@@ -34,45 +35,32 @@ trap cleanup EXIT
 # would replace the system's time service), else the responder that ships with the demo.
 port=$((20000 + RANDOM % 20000))
 if command -v chronyd >/dev/null && [ "$(id -u)" -eq 0 ]; then
-  cat >"$work/chrony.conf" <<CONF
-port $port
-bindaddress 127.0.0.1
-allow 127.0.0.0/8
-local stratum 8
-cmdport 0
-pidfile $work/chronyd.pid
-driftfile $work/chrony.drift
-CONF
-  chronyd -x -d -u root -f "$work/chrony.conf" >"$work/source.log" 2>&1 &
+  tiktaal_start_chrony "$work" 127.0.0.1 "$port"
+  pids+=($CHRONY_PID)
   source_name="chronyd -x"
 else
   build-run/tools/tiktaal-sntp-responder --address 127.0.0.1 --port "$port" >"$work/source.log" 2>&1 &
+  pids+=($!)
   source_name="tiktaal-sntp-responder"
 fi
-pids+=($!)
 
 # The serial line: a pseudo-terminal pair, the board on its far end.
-socat pty,raw,echo=0,link="$work/ttyTiktaal" pty,raw,echo=0,link="$work/ttyBoard" &
-pids+=($!)
-for _ in $(seq 50); do [ -e "$work/ttyBoard" ] && break; sleep 0.1; done
-build-run/tools/tiktaal-board "$work/ttyBoard" >"$work/board.log" &
+tiktaal_start_serial_pair "$work"
+pids+=($SOCAT_PID)
+build-run/tools/tiktaal-board "$work/ttyB" >"$work/board.log" &
 pids+=($!)
 
 # Tiktaal's settings in a throw-away config: the port, and the autostart entry that makes
 # it connect by itself.
 export XDG_CONFIG_HOME="$work/config"
-mkdir -p "$XDG_CONFIG_HOME/Tiktaal" "$XDG_CONFIG_HOME/autostart"
-printf 'REGEDIT4\n\n[Software\\Tiktaal]\n"Port komunikacyjny"="%s"\n"baudRate"="10"\n' \
-  "$work/ttyTiktaal" >"$XDG_CONFIG_HOME/Tiktaal/user.reg"
-printf '[Desktop Entry]\nType=Application\nName=Tiktaal\nExec=true\n' \
-  >"$XDG_CONFIG_HOME/autostart/Tiktaal.desktop"
+tiktaal_write_config "$XDG_CONFIG_HOME" "$work/ttyA"
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
 case "$(locale 2>/dev/null | sed -n 's/^LC_TIME="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p')" in
   C|C.*|POSIX|"") export TIKTAAL_DATE_FORMAT=${TIKTAAL_DATE_FORMAT:-yyyy-MM-dd}
               export TIKTAAL_TIME_FORMAT=${TIKTAAL_TIME_FORMAT:-HH:mm:ss} ;;
 esac
 
-echo "time source: $source_name on 127.0.0.1:$port; board on $work/ttyBoard"
+echo "time source: $source_name on 127.0.0.1:$port; board on $work/ttyB"
 build-run/src/app/tiktaal --time-server "127.0.0.1:$port" $clock 2>"$work/tiktaal.log" &
 app=$!
 pids+=($app)

@@ -13,6 +13,9 @@
 #include <QSystemTrayIcon>
 #include <QTimeEdit>
 #include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 #include "app/command_line.h"
 #include "app/hover_label.h"
@@ -153,6 +156,20 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+// For the start-up benchmark: when the first frame is drawn, as wall-clock milliseconds.
+void TForm1::paintEvent(QPaintEvent* event) {
+    if (!FPainted) {
+        FPainted = true;
+        if (std::getenv("TIKTAAL_REPORT_FIRST_PAINT")) {
+            timespec ts{};
+            clock_gettime(CLOCK_REALTIME, &ts);
+            std::fprintf(stderr, "first paint at %lld ms\n",
+                         static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+        }
+    }
+    QWidget::paintEvent(event);
 }
 
 void TForm1::RequestQuit() {

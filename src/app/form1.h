@@ -117,6 +117,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void CreateControls();
@@ -142,6 +143,7 @@ private:
     bool FTrayAvailable = false;
     bool FCloseToTray = false;
     bool FLinkUpLogged = false;
+    bool FPainted = false;
     int FTrayIconIndex = 2;
     std::vector<QIcon> FTrayImages;
 };

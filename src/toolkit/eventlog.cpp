@@ -1,29 +1,22 @@
 #include "toolkit/eventlog.h"
 
 #include <cstdio>
-#include <mutex>
 
 #include "toolkit/datetime.h"
+#include "toolkit/seam.h"
 
 namespace {
-std::mutex SinkLock;
-TEventLogSink Sink;
+TSeam<TEventLogSink> Sink;
 }  // namespace
 
-TEventLogSink SetEventLogSink(TEventLogSink sink) {
-    std::lock_guard<std::mutex> g(SinkLock);
-    TEventLogSink previous = std::move(Sink);
-    Sink = std::move(sink);
-    return previous;
-}
+TEventLogSink SetEventLogSink(TEventLogSink sink) { return Sink.Swap(std::move(sink)); }
 
 void LogEvent(const std::string& text) {
-    std::lock_guard<std::mutex> g(SinkLock);
-    if (Sink) {
-        Sink(text);
+    if (const TEventLogSink sink = Sink.Get()) {
+        sink(text);
         return;
     }
     const std::string stamp = FormatDateTime("yyyy-MM-dd HH:mm:ss", NowLocal());
+    // One call per line, so that lines from several threads do not mix.
     std::fprintf(stderr, "%s tiktaal: %s\n", stamp.c_str(), text.c_str());
-    std::fflush(stderr);
 }

@@ -1,27 +1,19 @@
 #include "toolkit/messagebox.h"
 
 #include <cstdio>
-#include <mutex>
+
+#include "toolkit/seam.h"
 
 namespace {
-std::mutex HandlerLock;
-TMessageBoxHandler Handler;
+TSeam<TMessageBoxHandler> Handler;
 }  // namespace
 
 TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler) {
-    std::lock_guard<std::mutex> g(HandlerLock);
-    TMessageBoxHandler previous = std::move(Handler);
-    Handler = std::move(handler);
-    return previous;
+    return Handler.Swap(std::move(handler));
 }
 
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    TMessageBoxHandler h;
-    {
-        std::lock_guard<std::mutex> g(HandlerLock);
-        h = Handler;
-    }
-    if (h) return h(text, caption, flags);
+    if (const TMessageBoxHandler h = Handler.Get()) return h(text, caption, flags);
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     return IDOK;
 }

@@ -2,7 +2,9 @@
 
 #include "toolkit/mainthread.h"
 
-TThread::TThread() = default;
+std::atomic<int> TThread::FLiveCount{0};
+
+TThread::TThread() { ++FLiveCount; }
 
 TThread::~TThread() {
     if (FStarted && !FFinished) {
@@ -15,6 +17,7 @@ TThread::~TThread() {
         else
             FThread.join();
     }
+    --FLiveCount;
 }
 
 void TThread::Start() {
@@ -40,8 +43,9 @@ void TThread::Run() {
     }
     const bool freeSelf = FFreeOnTerminate;
     MarkFinished();
-    // After this point the object may be gone unless this thread frees it.
-    if (freeSelf) QueueOnMainThread([this] { delete this; });
+    // After this point the object may be gone unless this thread frees it. It frees
+    // itself here rather than on the main thread, whose loop may already have ended.
+    if (freeSelf) delete this;
 }
 
 void TThread::MarkFinished() {

@@ -40,6 +40,8 @@ public:
     void SetOnTerminate(std::function<void(TThread*)> handler) { FOnTerminate = std::move(handler); }
     // What escaped Execute, if anything (the thread catches it so the process lives on).
     std::exception_ptr FatalException() const { return FFatalException; }
+    // Thread objects that exist right now, freed-on-terminate ones until they are gone.
+    static int LiveCount() { return FLiveCount; }
 
 protected:
     virtual void Execute() = 0;
@@ -59,4 +61,5 @@ private:
     std::exception_ptr FFatalException;
     std::mutex FLock;
     std::condition_variable FDone;
+    static std::atomic<int> FLiveCount;
 };

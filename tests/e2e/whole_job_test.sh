@@ -8,6 +8,7 @@
 set -uo pipefail
 tiktaal=$1
 board=$2
+. "$(dirname "$0")/../../scripts/lib/peers.sh"
 command -v chronyd >/dev/null || { echo "SKIP: chronyd is not installed"; exit 77; }
 command -v socat >/dev/null || { echo "SKIP: socat is not installed"; exit 77; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: chronyd needs root"; exit 77; }
@@ -24,31 +25,16 @@ fail() { echo "FAIL: $*"; echo "--- tiktaal"; cat "$work/tiktaal.log"; echo "---
          cat "$work/board.log"; echo "--- chrony"; cat "$work/chrony.log"; exit 1; }
 
 port=$((20000 + RANDOM % 20000))
-cat >"$work/chrony.conf" <<CONF
-port $port
-bindaddress 127.0.0.5
-allow 127.0.0.0/8
-local stratum 8
-cmdport 0
-pidfile $work/chronyd.pid
-driftfile $work/chrony.drift
-CONF
-chronyd -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
-pids+=($!)
-socat pty,raw,echo=0,link="$work/ttyA" pty,raw,echo=0,link="$work/ttyB" 2>"$work/socat.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -e "$work/ttyB" ] && break; sleep 0.05; done
-[ -e "$work/ttyB" ] || fail "socat made no pair"
+tiktaal_start_chrony "$work" 127.0.0.5 "$port"
+pids+=($CHRONY_PID)
+tiktaal_start_serial_pair "$work" || fail "socat made no pair"
+pids+=($SOCAT_PID)
 "$board" "$work/ttyB" --epoch >"$work/board.log" &
 pids+=($!)
 
 export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen
 export TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
-mkdir -p "$XDG_CONFIG_HOME/Tiktaal" "$XDG_CONFIG_HOME/autostart"
-printf 'REGEDIT4\n\n[Software\\Tiktaal]\n"Port komunikacyjny"="%s"\n' "$work/ttyA" \
-  >"$XDG_CONFIG_HOME/Tiktaal/user.reg"
-printf '[Desktop Entry]\nType=Application\nName=Tiktaal\nExec=true\n' \
-  >"$XDG_CONFIG_HOME/autostart/Tiktaal.desktop"
+tiktaal_write_config "$XDG_CONFIG_HOME" "$work/ttyA"
 "$tiktaal" --time-server "127.0.0.5:$port" --no-set-clock >"$work/tiktaal.log" 2>&1 &
 app=$!
 pids+=($app)

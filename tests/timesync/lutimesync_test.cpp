@@ -64,6 +64,7 @@ protected:
     void RunCycle() {
         Sync.SyncTimerTick();
         ASSERT_TRUE(WaitUntil([this] { return Sync.WorkerCount() == 0; }));
+        ASSERT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }));
     }
     static TStringList Lines(const std::string& text) {
         TStringList l;
@@ -191,6 +192,7 @@ TEST_F(TimeSyncTest, LateResultAfterTheTimeoutStillCounts) {
     EXPECT_EQ(Errors, 1);
     gate = true;
     ASSERT_TRUE(WaitUntil([this] { return Sync.WorkerCount() == 0; }));
+    ASSERT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }));
     EXPECT_EQ(Synced.size(), 1u);
     // The next cycle opens anew and accepts again.
     RunCycle();
@@ -213,4 +215,5 @@ TEST(TimeSyncLifetime, ResultDuringDestructionIsDropped) {
         QueueOnMainThread([&] { gate = true; });  // opens while the destructor waits
     }
     EXPECT_EQ(synced, 0);
+    EXPECT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }));
 }

@@ -82,6 +82,7 @@ TEST(Thread, TerminationHandlerRunsOnMainAndFreeOnTerminateDeletes) {
     t->Start();
     ASSERT_TRUE(WaitUntil([&] { return TLambdaThread::Destroyed == before + 1; }));
     EXPECT_TRUE(handlerOnMain);
+    EXPECT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }));
 }
 
 TEST(Thread, ExceptionInExecuteIsKeptNotFatal) {

@@ -7,13 +7,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <system_error>
+
+#include "toolkit/seam.h"
 
 namespace {
 
-std::mutex SetterLock;
-TClockSetter CurrentSetter;
+TSeam<TClockSetter> CurrentSetter;
 std::atomic<bool> FailureTold{false};
 
 // Tells the user once why the clock stays as it is, so the reason is in the journal.
@@ -44,19 +44,10 @@ bool ToTm(TDateTime t, struct tm& out, int& ms) {
 
 }  // namespace
 
-TClockSetter SetClockSetter(TClockSetter setter) {
-    std::lock_guard<std::mutex> g(SetterLock);
-    TClockSetter previous = std::move(CurrentSetter);
-    CurrentSetter = std::move(setter);
-    return previous;
-}
+TClockSetter SetClockSetter(TClockSetter setter) { return CurrentSetter.Swap(std::move(setter)); }
 
 bool SetPCDateTime(TDateTime local) {
-    TClockSetter setter;
-    {
-        std::lock_guard<std::mutex> g(SetterLock);
-        setter = CurrentSetter;
-    }
+    const TClockSetter setter = CurrentSetter.Get();
     return setter ? setter(local) : SystemSetLocalTime(local);
 }
 

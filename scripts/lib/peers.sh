@@ -1,0 +1,41 @@
+# Shell helpers shared by the demo, the end-to-end test and the benchmarks: the peers that
+# stand in for the outside world, and a throw-away configuration for Tiktaal.
+
+# Starts chronyd serving this machine's clock on ADDRESS:PORT without ever touching the
+# clock (-x); its files stay in WORK. Sets CHRONY_PID.
+tiktaal_start_chrony() {
+  local work=$1 address=$2 port=$3
+  cat >"$work/chrony.conf" <<CONF
+port $port
+bindaddress $address
+allow 127.0.0.0/8
+local stratum 8
+cmdport 0
+pidfile $work/chronyd.pid
+driftfile $work/chrony.drift
+CONF
+  chronyd -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
+  CHRONY_PID=$!
+}
+
+# Starts socat with a pseudo-terminal pair WORK/ttyA (Tiktaal's side) and WORK/ttyB (the
+# board's side) and waits until both exist. Sets SOCAT_PID.
+tiktaal_start_serial_pair() {
+  local work=$1
+  socat pty,raw,echo=0,link="$work/ttyA" pty,raw,echo=0,link="$work/ttyB" 2>"$work/socat.log" &
+  SOCAT_PID=$!
+  local _
+  for _ in $(seq 100); do [ -e "$work/ttyB" ] && return 0; sleep 0.05; done
+  return 1
+}
+
+# A configuration in CONFIG (used as XDG_CONFIG_HOME) with PORT as the serial port and the
+# autostart entry that makes Tiktaal connect by itself.
+tiktaal_write_config() {
+  local config=$1 port=$2
+  mkdir -p "$config/Tiktaal" "$config/autostart"
+  printf 'REGEDIT4\n\n[Software\\Tiktaal]\n"Port komunikacyjny"="%s"\n"baudRate"="10"\n' "$port" \
+    >"$config/Tiktaal/user.reg"
+  printf '[Desktop Entry]\nType=Application\nName=Tiktaal\nExec=true\n' \
+    >"$config/autostart/Tiktaal.desktop"
+}

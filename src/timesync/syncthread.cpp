@@ -37,6 +37,9 @@ bool TLuSyncThread::QueryScript() {
     THttpClient http;
     // A time script answers in a few bytes; a bigger body is not one.
     http.SetMaxDocumentSize(ScriptBodyLimit);
+    // A script that has not answered within a cycle's time is not worth keeping a thread
+    // (and a quitting program) waiting for.
+    http.SetTotalTimeout(ScriptTotalTimeoutMs);
     // Only the body counts, even what arrived before a failure.
     http.SendRequest("GET", FSource);
     const TDateTimeFormats formats{ShortDateFormat(), LongTimeFormat()};

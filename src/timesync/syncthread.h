@@ -14,6 +14,7 @@ class TLuTimeSync;
 
 constexpr int SntpWorkerTimeoutMs = 5000;
 constexpr int64_t ScriptBodyLimit = 1 << 20;
+constexpr int ScriptTotalTimeoutMs = 20000;
 
 class TLuSyncThread : public TThread {
 public:

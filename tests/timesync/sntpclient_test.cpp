@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "net/loopback_peers.h"
+#include "support/ntp_reply.h"
 #include "net/netutil.h"
 
 using peers::TUdpResponder;
@@ -23,22 +24,6 @@ uint32_t NtpSecondsOf(TDateTime dt) {
     return static_cast<uint32_t>(static_cast<int64_t>(std::llround((dt - 2.0) * 86400.0)));
 }
 
-void PutWord(std::string& packet, size_t offset, uint32_t v) {
-    packet.replace(offset, 4, Int32ToBigEndian(v));
-}
-
-// A reply a sound server would send to request, with the given transmit time.
-std::string ValidReply(const std::string& request, uint32_t seconds, uint32_t fraction) {
-    std::string reply(48, '\0');
-    reply[0] = 0x24;  // leap 0, version 4, mode 4
-    reply[1] = 2;
-    reply.replace(24, 8, request.substr(40, 8));
-    PutWord(reply, 32, seconds);
-    PutWord(reply, 36, 1);
-    PutWord(reply, 40, seconds);
-    PutWord(reply, 44, fraction);
-    return reply;
-}
 }  // namespace
 
 class SntpClientTest : public ::testing::Test {

@@ -1,0 +1,105 @@
+// The workers as the component runs them, against real peers on loopback: an SNTP server
+// written here and an HTTP time script.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "net/loopback_peers.h"
+#include "support/ntp_reply.h"
+#include "support/wait.h"
+#include "timesync/lutimesync.h"
+#include "timesync/syncthread.h"
+#include "toolkit/eventlog.h"
+
+using peers::TConnection;
+using peers::TTcpServer;
+using peers::TUdpResponder;
+
+namespace {
+
+constexpr uint32_t Ntp2020Noon = 3786868800u;  // 2020-01-01 12:00:00 UTC
+
+class SyncWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FPreviousSink = SetEventLogSink([](const std::string&) {});
+        setenv("TZ", "CET-1", 1);  // UTC+1 all year
+        tzset();
+        setenv("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd", 1);
+        setenv("TIKTAAL_TIME_FORMAT", "HH:mm:ss", 1);
+        Sync.SetOnSync([this](TComponent*, TDateTime t) { Synced.push_back(t); });
+        Sync.SetTimeServerList(Lines(""));  // one default host: replaced by each test
+    }
+    void TearDown() override {
+        EXPECT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }, 8000));
+        unsetenv("TZ");
+        tzset();
+        SetEventLogSink(FPreviousSink);
+    }
+    static TStringList Lines(const std::string& text) {
+        TStringList l;
+        l.SetText(text);
+        return l;
+    }
+    void RunCycle() {
+        Sync.SyncTimerTick();
+        ASSERT_TRUE(WaitUntil([this] { return Sync.WorkerCount() == 0; }, 8000));
+    }
+    std::string Result(size_t i = 0) const {
+        return i < Synced.size() ? FormatDateTime("yyyy-MM-dd HH:mm:ss", Synced[i]) : "(none)";
+    }
+
+    TLuTimeSync Sync;
+    std::vector<TDateTime> Synced;
+
+private:
+    TEventLogSink FPreviousSink;
+};
+
+TTcpServer::TScript Answer(const std::string& body) {
+    return [body](TConnection& c) {
+        c.ReadHead();
+        c.Send("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + body);
+    };
+}
+
+}  // namespace
+
+TEST_F(SyncWorkerTest, ServerTimeArrivesAsLocalTime) {
+    TUdpResponder server([](TUdpResponder& r, const std::string& request, const sockaddr_in& to) {
+        r.Send(TUdpResponder::FromServer, ValidReply(request, Ntp2020Noon, 0), to);
+    });
+    Sync.SetTimeServerList(Lines("127.0.0.1:" + server.PortText()));
+    RunCycle();
+    EXPECT_EQ(Result(), "2020-01-01 13:00:00");
+}
+
+TEST_F(SyncWorkerTest, ScriptAnswerIsReadInTheUserFormats) {
+    TTcpServer script(Answer("<html><body>\r\nsync_time: 2011-05-04 12:34:56\r\n</body></html>"));
+    Sync.SetSyncSNTP(false);
+    Sync.SetPHPsyncList(Lines(script.Url("/TIME.PHP?zone=local")));
+    RunCycle();
+    EXPECT_EQ(Result(), "2011-05-04 12:34:56");  // local time as given, no zone applied
+}
+
+TEST_F(SyncWorkerTest, ScriptsWithoutAUsableAnswerGiveNothing) {
+    TTcpServer noMarker(Answer("2011-05-04 12:34:56"));
+    TTcpServer capitals(Answer("SYNC_TIME: 2011-05-04 12:34:56"));
+    TTcpServer dateThenText(Answer("sync_time: 2011-05-04\r\nmore"));
+    TTcpServer huge(Answer(std::string(3 << 20, 'x') + "sync_time: 2011-05-04 12:34:56"));
+    Sync.SetSyncSNTP(false);
+    Sync.SetPHPsyncList(Lines(noMarker.Url("/t.php") + "\r\n" + capitals.Url("/t.php") + "\r\n" +
+                              dateThenText.Url("/t.php") + "\r\n" + huge.Url("/t.php")));
+    RunCycle();
+    EXPECT_EQ(Result(), "(none)");
+}
+
+TEST_F(SyncWorkerTest, AScriptWithAnotherExtensionIsTakenForAHost) {
+    TTcpServer script(Answer("sync_time: 2011-05-04 12:34:56"));
+    Sync.SetSyncSNTP(false);
+    Sync.SetPHPsyncList(Lines(script.Url("/time.asp")));
+    RunCycle();
+    EXPECT_EQ(Result(), "(none)");
+    EXPECT_EQ(script.Connections(), 0);
+}

@@ -137,6 +137,12 @@ TLuComPort::TLinkSettings TLuComPort::LinkSettings() const {
     return s;
 }
 
+// The thread polls Connected; the wake lets it open the port now instead of after its pause.
+void TLuComPort::SetConnected(bool value) {
+    FConnected = value;
+    if (FComThread) FComThread->Wake();
+}
+
 void TLuComPort::SetRTS_(bool value) {
     FRTS = value;
     if (FComThread && FComThread->PortOpen) FComThread->ApplyRTS(value);
@@ -179,6 +185,7 @@ void TLuComPort::SetActive(bool value) {
     FAnswerTimer.SetEnabled(false);
     if (FComThread) {
         FComThread->StopRequest = true;
+        FComThread->Wake();
         DelayWithMessages(200);
         if (FComThread) FComThread->Terminate();
     }
@@ -191,6 +198,7 @@ void TLuComPort::ThreadTerminated() { FComThread = nullptr; }
 void TLuComPort::StopThreadAndWait() {
     if (!FComThread) return;
     FComThread->StopRequest = true;
+    FComThread->Wake();
     while (FComThread) {
         ProcessMessages();
         WaitForSynchronize(5);
@@ -207,6 +215,7 @@ void TLuComPort::WaitThreadFreed() {
 void TLuComPort::OwnerCloseQuery(bool& canClose) {
     if (!canClose || !FComThread) return;
     FComThread->StopRequest = true;
+    FComThread->Wake();
     for (int i = 0; i < 301 && FComThread; ++i) DelayWithMessages(10);
     // A thread cannot be killed without leaving the port locked and this object in use;
     // it ends within its own bounds, so waiting on is the safe way out.
@@ -223,8 +232,11 @@ void TLuComPort::SendStr(const std::string& AString, bool AGeneralCall) {
     DoSendStr();
     // The handler may have stopped the link; the thread may be gone by now.
     if (!FComThread) return;
-    std::lock_guard<std::mutex> g(FQueueLock);
-    FComThread->SendQueue.Add(AString, general ? 1 : 0);
+    {
+        std::lock_guard<std::mutex> g(FQueueLock);
+        FComThread->SendQueue.Add(AString, general ? 1 : 0);
+    }
+    FComThread->Wake();
 }
 
 TStringList& TLuComPort::GetComPortList() {
@@ -249,13 +261,19 @@ void TLuComPort::EnumComPorts(TStringList& list) {
 void TLuComPort::CheckTimerTick() {
     if (!FComThread) return;
     FCheckTimer.SetInterval(TimerMs(FCheckInterval));
-    std::lock_guard<std::mutex> g(FQueueLock);
-    if (FComThread->SendQueue.Empty()) FComThread->SendQueue.Insert(0, FCheckCmd, 0);
+    {
+        std::lock_guard<std::mutex> g(FQueueLock);
+        if (!FComThread->SendQueue.Empty()) return;
+        FComThread->SendQueue.Insert(0, FCheckCmd, 0);
+    }
+    FComThread->Wake();
 }
 
 void TLuComPort::AnswerTimerTick() {
-    if (FActive && FConnected && FComThread && FCheckTimer.Enabled())
+    if (FActive && FConnected && FComThread && FCheckTimer.Enabled()) {
         FComThread->ReconnectRequest = true;
+        FComThread->Wake();
+    }
     if (FCheckTimer.Enabled()) DoATTimeOut();
 }
 

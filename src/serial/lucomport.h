@@ -67,7 +67,7 @@ public:
     bool Active() const { return FActive; }
     void SetActive(bool value);
     bool Connected() const { return FConnected; }
-    void SetConnected(bool value) { FConnected = value; }
+    void SetConnected(bool value);
     std::string ComPort() const;
     void SetComPort(const std::string& value);
     std::string BaudRate() const;

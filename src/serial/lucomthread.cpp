@@ -1,9 +1,9 @@
 #include "serial/lucomthread.h"
 
-#include <chrono>
+#include <algorithm>
 #include <mutex>
-#include <thread>
 
+#include "net/netutil.h"
 #include "serial/lucomport.h"
 
 namespace {
@@ -84,11 +84,15 @@ std::string TLuComThread::FrameLine(const std::string& line, bool general, bool 
 }
 
 void TLuComThread::ApplyDTR(bool value) {
-    if (PortOpen) FPendingDTR = value ? 0 : 1;
+    if (!PortOpen) return;
+    FPendingDTR = value ? 0 : 1;
+    Wake();
 }
 
 void TLuComThread::ApplyRTS(bool value) {
-    if (PortOpen) FPendingRTS = value ? 0 : 1;
+    if (!PortOpen) return;
+    FPendingRTS = value ? 0 : 1;
+    Wake();
 }
 
 void TLuComThread::ApplyPendingLines() {
@@ -103,7 +107,8 @@ void TLuComThread::SerialStatus(THookSerialReason reason) {
     if (reason == HR_SerialClose) PortOpen = false;
 }
 
-void TLuComThread::Delay(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// A request (connect, stop) cuts the pause short.
+void TLuComThread::Delay(int ms) { FWake.Wait(ms); }
 
 void TLuComThread::ReportError(int code, const std::string& text) {
     ErrorCode = code;
@@ -133,6 +138,7 @@ void TLuComThread::OpenLink() {
     ReconnectRequest = false;
     FLinkDown = false;
     FHeadSent = 0;
+    FNextModemCheck = TickNow();  // lines already on raise their events at once
     Synchronize([this] { Owner->DoConnected(); });
 }
 
@@ -142,8 +148,24 @@ void TLuComThread::CloseLink() {
     Serial.ClosePort();
 }
 
+// How long this pass may wait for input: not at all while a line waits to be written,
+// else until the modem lines are due, and never past QuietWait, so the presence probe
+// runs that often on a quiet link. A hang-up ends the wait at once.
+int TLuComThread::InputWait() {
+    if (!FLinkDown) {
+        std::lock_guard<std::mutex> g(Owner->FQueueLock);
+        if (!SendQueue.Empty()) return 0;
+    }
+    const auto left = static_cast<int32_t>(FNextModemCheck - TickNow());
+    return std::clamp<int32_t>(left, 0, QuietWait);
+}
+
 void TLuComThread::ReceiveLine() {
-    if (!Serial.WaitReadableBuffered(ReadableWait)) return;
+    const bool readable = Serial.WaitReadableOrWoken(InputWait(), FWake.Handle());
+    // Every request made before this point is seen later in this pass or at the top of
+    // the next one; a later one leaves the signal raised for the next wait.
+    FWake.Clear();
+    if (!readable) return;
     std::string line = Serial.ReadUntil(ReplyTimeout, std::string(1, CR));
     const int err = Serial.LastError();
     // A CR LF reply leaves its LF at the front of the next line.
@@ -164,6 +186,16 @@ bool TLuComThread::ProbeDevice() {
     StopRequest = true;
     ReportError(Serial.LastError(), Serial.LastErrorDesc());
     return false;
+}
+
+// The modem lines change no descriptor state that poll() could wait on: they are read
+// every QuietWait ms, not in every pass, which also spares a real adapter four requests
+// per line written.
+bool TLuComThread::ModemCheckDue() {
+    const uint32_t now = TickNow();
+    if (static_cast<int32_t>(now - FNextModemCheck) < 0) return false;
+    FNextModemCheck = now + QuietWait;
+    return true;
 }
 
 void TLuComThread::CheckModemLines() {
@@ -274,7 +306,7 @@ void TLuComThread::RunLoop() {
         }
         ReceiveLine();
         if (!ProbeDevice()) break;
-        CheckModemLines();
+        if (ModemCheckDue()) CheckModemLines();
         if (!FLinkDown) WriteHead(failures);
     }
     const bool wasOpen = PortOpen;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "serial/pollwait.h"
 #include "serial/serialdevice.h"
 #include "toolkit/stringlist.h"
 #include "toolkit/thread.h"
@@ -19,7 +20,9 @@ public:
 
     // Pauses and limits of the loop, in ms.
     static constexpr int IdleWait = 10;
-    static constexpr int ReadableWait = 2;
+    // The longest an open link with nothing to do waits for input before it probes the
+    // device again; also the period of the modem-line check.
+    static constexpr int QuietWait = 100;
     static constexpr int ReplyTimeout = 200;
     static constexpr int WritableWait = 100;
     static constexpr int WriteFailureLimit = 4;
@@ -49,6 +52,9 @@ public:
     // thread applies the change at its next pass, since it alone touches the port.
     void ApplyDTR(bool value);
     void ApplyRTS(bool value);
+    // Ends the thread's current wait, so that a request made just before is served now
+    // and not at the end of the wait. Any thread may call it.
+    void Wake() { FWake.Raise(); }
 
 protected:
     void Execute() override;
@@ -58,7 +64,9 @@ private:
     void OpenLink();
     void CloseLink();
     void ApplyPendingLines();
+    int InputWait();
     void ReceiveLine();
+    bool ModemCheckDue();
     bool ProbeDevice();
     void CheckModemLines();
     void WriteHead(int& failures);
@@ -77,5 +85,7 @@ private:
     // The write-failure rule dropped the link while the port stayed open: nothing is
     // written until the owner asks to connect again.
     bool FLinkDown = false;
+    TWakeSignal FWake;
+    uint32_t FNextModemCheck = 0;  // tick
     static std::atomic<int> FLiveCount;
 };

@@ -19,6 +19,7 @@
 
 #include "net/netutil.h"
 #include "serial/custom_baud.h"
+#include "serial/pollwait.h"
 
 namespace {
 
@@ -81,15 +82,16 @@ int Remaining(uint32_t start, int timeout) {
                                                                 : timeout - static_cast<int>(spent);
 }
 
-// poll() on one descriptor, retried after signals until the deadline; revents or 0.
+// poll() on one descriptor until the deadline; revents or 0.
 short PollOne(int fd, short events, int timeout) {
-    const uint32_t start = TickNow();
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int r = poll(&p, 1, Remaining(start, timeout));
-        if (r > 0) return p.revents;
-        if (r == 0 || errno != EINTR) return 0;
-    }
+    pollfd p{fd, events, 0};
+    return PollUntil(&p, 1, timeout) > 0 ? p.revents : 0;
+}
+
+// A hang-up or a dead descriptor ends a wait for input at once: the code to record.
+int HangUpError(short revents) {
+    if (revents & POLLNVAL) return EBADF;
+    return (revents & (POLLHUP | POLLERR)) ? EIO : 0;
 }
 
 // Pseudo-terminals and some adapters do not have modem lines; that is no link fault.
@@ -399,10 +401,8 @@ void TSerialDevice::FetchCommState() {
     // A tty whose device vanished (an unplugged adapter, a pseudo-terminal whose other side
     // closed) may still answer tcgetattr; the hang-up shows in poll().
     const short ev = PollOne(FHandle, POLLIN, 0);
-    if (ev & POLLNVAL) {
-        SetError(EBADF);
-    } else if (ev & (POLLHUP | POLLERR)) {
-        SetError(EIO);
+    if (HangUpError(ev)) {
+        SetError(HangUpError(ev));
     } else if (tcgetattr(FHandle, &t) != 0) {
         CheckResult(-1);
     } else {
@@ -581,7 +581,7 @@ bool TSerialDevice::WaitReadable(int timeout) {
         const short ev = PollOne(FHandle, POLLIN, timeout);
         ok = (ev & POLLIN) != 0;
         // A hang-up ends the wait at once; say so instead of passing it off as silence.
-        if (!ok && (ev & (POLLHUP | POLLERR | POLLNVAL))) SetError(ev & POLLNVAL ? EBADF : EIO);
+        if (!ok && HangUpError(ev)) SetError(HangUpError(ev));
     }
     if (ok) Report(HR_CanRead, "");
     return ok;
@@ -590,6 +590,20 @@ bool TSerialDevice::WaitReadable(int timeout) {
 bool TSerialDevice::WaitReadableBuffered(int timeout) {
     if (!LineBuffer.empty()) return true;
     return WaitReadable(timeout);
+}
+
+bool TSerialDevice::WaitReadableOrWoken(int timeout, int wakeHandle) {
+    if (!LineBuffer.empty()) return true;
+    bool ok = InputCount() > 0;
+    if (!ok && FLastError == 0) {
+        pollfd p[2] = {{FHandle, POLLIN, 0}, {wakeHandle, POLLIN, 0}};
+        if (PollUntil(p, 2, timeout) > 0) {
+            ok = (p[0].revents & POLLIN) != 0;
+            if (!ok && HangUpError(p[0].revents)) SetError(HangUpError(p[0].revents));
+        }
+    }
+    if (ok) Report(HR_CanRead, "");
+    return ok;
 }
 
 bool TSerialDevice::WaitWritable(int timeout) {

@@ -162,6 +162,9 @@ public:
     int OutputCount();
     bool WaitReadable(int timeout);
     bool WaitReadableBuffered(int timeout);
+    // WaitReadableBuffered that also ends, False, as soon as wakeHandle turns readable:
+    // the owner's wake-up, so that one wait serves for input and for requests alike.
+    bool WaitReadableOrWoken(int timeout, int wakeHandle);
     bool WaitWritable(int timeout);
 
     uint32_t ReadModemStatus();

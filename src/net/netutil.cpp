@@ -197,10 +197,12 @@ std::string SplitUrl(const std::string& url, TUrlParts& parts) {
     SplitAuthority(authority, parts);
 
     const size_t query = pathPart.find('?');
-    parts.Path = "/" + pathPart.substr(0, query);
+    parts.Path = '/';
+    parts.Path.append(pathPart, 0, query);
     if (query != std::string::npos) parts.Parameters = pathPart.substr(query + 1);
     if (parts.Host.empty()) parts.Host = "localhost";
-    return "/" + pathPart;
+    std::string uri = "/";
+    return uri.append(pathPart);
 }
 
 std::string StreamToText(std::istream& stream, size_t count) {
@@ -226,7 +228,8 @@ std::string UnfoldHeaderLine(const TStringList& lines, size_t& index) {
                 if (c == '\t') c = ' ';
             const char first = next[0];
             if (first != ' ' && first != '"' && first != ':' && first != '=') break;
-            line += " " + TrimText(next);
+            line += ' ';
+            line += TrimText(next);
             ++index;
         }
     }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -113,16 +114,9 @@ std::string HomeDirectory() {
 }
 
 bool MakeDirectories(const std::string& dir) {
-    std::string partial;
-    std::stringstream ss(dir);
-    std::string part;
-    if (!dir.empty() && dir[0] == '/') partial = "/";
-    while (std::getline(ss, part, '/')) {
-        if (part.empty()) continue;
-        partial += part + "/";
-        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    return true;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    return std::filesystem::is_directory(dir, ec);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ export XDG_CONFIG_HOME="$work/config" TIKTAAL_REPORT_FIRST_PAINT=1
 paints=() rss=()
 for _ in $(seq "$runs"); do
   rm -rf "$XDG_CONFIG_HOME"
+  rm -f "$work/err"
   start=$(date +%s%3N)
   "$app" --time-server 127.0.0.1:9 --no-set-clock 2>"$work/err" &
   pid=$!

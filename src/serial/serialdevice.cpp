@@ -594,8 +594,9 @@ bool TSerialDevice::WaitReadableBuffered(int timeout) {
 
 bool TSerialDevice::WaitReadableOrWoken(int timeout, int wakeHandle) {
     if (!LineBuffer.empty()) return true;
+    // Waits even when the count failed: a caller that loops on this must not spin.
     bool ok = InputCount() > 0;
-    if (!ok && FLastError == 0) {
+    if (!ok) {
         pollfd p[2] = {{FHandle, POLLIN, 0}, {wakeHandle, POLLIN, 0}};
         if (PollUntil(p, 2, timeout) > 0) {
             ok = (p[0].revents & POLLIN) != 0;

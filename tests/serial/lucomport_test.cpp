@@ -2,9 +2,13 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "pty_pair.h"
 #include "serial/lucomthread.h"
@@ -20,6 +24,15 @@ int CountEntries(const char* dir) {
         closedir(d);
     }
     return n;
+}
+
+// Context switches of every thread but the calling one: while the test thread sleeps,
+// these are the link thread's wake-ups.
+long OtherThreadsSwitches() {
+    rusage all{}, self{};
+    getrusage(RUSAGE_SELF, &all);
+    getrusage(RUSAGE_THREAD, &self);
+    return (all.ru_nvcsw + all.ru_nivcsw) - (self.ru_nvcsw + self.ru_nivcsw);
 }
 
 // A component on the slave side of a fresh pair, every event recorded as text.
@@ -205,13 +218,64 @@ TEST_F(LuComPortTest, StopWhileOpenEndsAndReleasesThePort) {
     EXPECT_TRUE(PortFree());
 }
 
-TEST_F(LuComPortTest, VanishedBoardEndsTheThread) {
+TEST_F(LuComPortTest, VanishedBoardEndsTheThreadAtOnce) {
     ASSERT_TRUE(Connect());
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the link sleeps now
+    const auto start = std::chrono::steady_clock::now();
     Pty.CloseMaster();
+    ASSERT_TRUE(WaitFor("error:5:Input/output error"));
+    EXPECT_LT(ElapsedMs(start), 200);
     ASSERT_TRUE(WaitThreadGone());
     EXPECT_EQ(Events, (Strings{"error:5:Input/output error", "disconnected", "active:0",
                                "disconnected"}));
     EXPECT_FALSE(Port->Active());
+}
+
+TEST_F(LuComPortTest, QuietLinkSleepsButServesEveryRequestAtOnce) {
+    ASSERT_TRUE(Connect());
+    DelayWithMessages(20);
+    // The modem-line reads that the pty refuses go on meanwhile and raise nothing.
+    const long before = OtherThreadsSwitches();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long wakeups = OtherThreadsSwitches() - before;
+    EXPECT_LE(wakeups, 15) << "a quiet link should wake about every 100 ms";
+    DelayWithMessages(5);
+    EXPECT_EQ(Events, Strings{});
+
+    // Lines sent into the thread's sleep, at different points of it.
+    long slowest = 0;
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(23 + 17 * i));
+        const auto start = std::chrono::steady_clock::now();
+        Port->SendStr("T" + std::to_string(i), false);
+        EXPECT_EQ(Pty.Receive(3, 500), "T" + std::to_string(i) + "\r");
+        slowest = std::max(slowest, ElapsedMs(start));
+    }
+    EXPECT_LT(slowest, 50);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    const auto start = std::chrono::steady_clock::now();
+    bool canClose = true;
+    Port->OwnerCloseQuery(canClose);
+    EXPECT_EQ(Port->ComThread(), nullptr);
+    EXPECT_LT(ElapsedMs(start), 40);
+}
+
+TEST_F(LuComPortTest, QueuedBurstGoesOutUnpacedInOrderAndOnce) {
+    ASSERT_TRUE(Connect());
+    const int lines = 300;
+    std::string expected;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < lines; ++i) {
+        char line[8];
+        std::snprintf(line, sizeof line, "L%04d", i);
+        Port->SendStr(line, false);
+        expected += std::string(line) + "\r";
+    }
+    EXPECT_EQ(Pty.Receive(expected.size()), expected);
+    // A pause of even 2 ms per pass would take 600 ms.
+    EXPECT_LT(ElapsedMs(start), 400);
+    EXPECT_EQ(Pty.Drain(20), "");
 }
 
 TEST_F(LuComPortTest, ChecksumAndAddressFramingOnTheWire) {

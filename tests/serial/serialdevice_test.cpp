@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pty_pair.h"
+#include "serial/pollwait.h"
 
 namespace {
 
@@ -277,6 +278,45 @@ TEST_F(SerialDeviceTest, VanishedBoardFailsTheProbeAndEndsWaitsAtOnce) {
     EXPECT_LT(ElapsedMs(start), 100);
     Dev.ClosePort();
     EXPECT_EQ(Dev.LastError(), 0);
+}
+
+TEST_F(SerialDeviceTest, WaitForInputOrWakeEndsOnWhicheverComesFirst) {
+    TWakeSignal wake;
+    // A raise from another thread ends a long wait, which then reports no input.
+    std::thread raiser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        wake.Raise();
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Dev.WaitReadableOrWoken(2000, wake.Handle()));
+    EXPECT_LT(ElapsedMs(start), 500);
+    EXPECT_EQ(Dev.LastError(), 0);
+    raiser.join();
+    wake.Clear();
+
+    // Nothing at all: the time-out ends it.
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Dev.WaitReadableOrWoken(30, wake.Handle()));
+    EXPECT_GE(ElapsedMs(start), 25);
+
+    // Input that arrives while waiting, and a partial line already buffered.
+    std::thread board([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Pty.Send("OK\r");
+    });
+    EXPECT_TRUE(Dev.WaitReadableOrWoken(2000, wake.Handle()));
+    board.join();
+    EXPECT_EQ(Dev.ReadUntil(200, "\r"), "OK");
+    Dev.LineBuffer = "par";
+    EXPECT_TRUE(Dev.WaitReadableOrWoken(2000, wake.Handle()));
+    Dev.LineBuffer.clear();
+
+    // The board going away ends the wait at once and says so.
+    Pty.CloseMaster();
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Dev.WaitReadableOrWoken(2000, wake.Handle()));
+    EXPECT_EQ(Dev.LastError(), EIO);
+    EXPECT_LT(ElapsedMs(start), 500);
 }
 
 TEST_F(SerialDeviceTest, InvalidLineSettingsAreRefused) {

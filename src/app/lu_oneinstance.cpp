@@ -121,7 +121,9 @@ void TLuOneInstance::HandleMessage(const TInstanceMessage& msg) {
     switch (msg.Kind) {
         case TInstanceMessageKind::Quest:
             // Our own question comes back to us with the others' answers; only they count.
-            if (!msg.Sender.empty() && msg.Sender != FChannel->Address())
+            // Only the holder of a lock answers: two copies started together would otherwise
+            // answer each other and both end.
+            if (FLock.Held() && !msg.Sender.empty() && msg.Sender != FChannel->Address())
                 FChannel->Answer(msg.Sender, FInstanceName);
             break;
         case TInstanceMessageKind::Answer:

@@ -11,8 +11,12 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 out=$here/out
 cxx=${FUZZ_CXX:-clang++}
-targets=(tsms concat record scts textcodecs)
-sources=("$root"/src/gsm/*.cpp "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp")
+targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply)
+sources=("$root"/src/gsm/*.cpp "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp"
+         "$root/src/platform/linux/registry.cpp" "$root/src/net/netutil.cpp"
+         "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root"/src/net/netsocket*.cpp
+         "$root/src/timesync/sntpclient.cpp" "$root/src/timesync/datetime_parser.cpp"
+         "$root/src/timesync/script_answer.cpp")
 common=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fno-sanitize-recover=all -I"$root/src")
 
 rm -rf "$out/obj" "$out/corpus" "$out/artifacts" "$out/logs"

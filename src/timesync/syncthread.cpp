@@ -8,8 +8,8 @@
 #include "platform/locale_formats.h"
 #include "timesync/httpclient.h"
 #include "timesync/lutimesync.h"
+#include "timesync/script_answer.h"
 #include "timesync/sntpclient.h"
-#include "toolkit/stringlist.h"
 
 TLuSyncThread::TLuSyncThread(TLuTimeSync* timeSync, std::string source)
     : FTimeSync(timeSync), FSyncedTime(NowLocal()), FSource(std::move(source)) {}
@@ -79,18 +79,4 @@ void SplitServerSource(const std::string& source, std::string& host, std::string
         host = source.substr(0, colon);
         port = source.substr(colon + 1);
     }
-}
-
-bool ExtractSyncTime(const std::string& body, const TDateTimeFormats& formats, TDateTime today,
-                     TDateTime& result) {
-    // A NUL ends the text; the lines are joined again with CR LF and trimmed.
-    TStringList lines;
-    lines.SetText(body.substr(0, body.find('\0')));
-    const std::string text = TrimText(lines.Text());
-    const std::string marker = "sync_time:";
-    const size_t at = text.find(marker);
-    if (at == std::string::npos) return false;
-    const std::string rest = StripBlanks(text.substr(at + marker.size()));
-    if (TrimText(rest).empty()) return false;
-    return TryParseLocalDateTime(rest, formats, today, result);
 }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "timesync/datetime_parser.h"
 #include "toolkit/datetime.h"
 #include "toolkit/thread.h"
 
@@ -42,8 +41,3 @@ private:
 // A server source is a host name or address, optionally with a port: host:port or
 // [v6-address]:port; the port is 123 otherwise.
 void SplitServerSource(const std::string& source, std::string& host, std::string& port);
-
-// The time in a script's answer: the text after the first "sync_time:" (case-sensitive),
-// read as a local date and time in the user's formats. False when there is none.
-bool ExtractSyncTime(const std::string& body, const TDateTimeFormats& formats, TDateTime today,
-                     TDateTime& result);

@@ -24,6 +24,9 @@ TEST(RegFile, ParsesTypesEscapesAndSkipsGarbage) {
     EXPECT_NE(again.find("[Other]\n\"k\"=\"v\""), std::string::npos);
     EXPECT_EQ(again.find("lost"), std::string::npos);
     EXPECT_EQ(TRegFile::Parse(again).Format(), again);
+    // Line ends of any kind do not creep into values, however often the file is rewritten.
+    const std::string crlf = TRegFile::Parse("[K]\r\n\"raw\"=x\r\r\r\n").Format();
+    EXPECT_EQ(crlf, "REGEDIT4\n\n[K]\n\"raw\"=x\n");
 }
 
 TEST(Registry, OpenForReadNeverCreates) {

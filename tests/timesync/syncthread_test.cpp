@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "platform/clock.h"
+#include "timesync/script_answer.h"
 
 namespace {
 const TDateTimeFormats Iso{"yyyy-MM-dd", "HH:mm:ss"};

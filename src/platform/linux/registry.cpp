@@ -127,7 +127,8 @@ TRegFile TRegFile::Parse(const std::string& text) {
     std::stringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Files edited on Windows end their lines in CR LF.
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line == "REGEDIT4" || line[0] == ';') continue;
         if (line[0] == '[') {
             current = line.back() == ']' ? &f.AddKey(line.substr(1, line.size() - 2)) : nullptr;

@@ -599,8 +599,11 @@ bool TSerialDevice::WaitReadableOrWoken(int timeout, int wakeHandle) {
     if (!ok) {
         pollfd p[2] = {{FHandle, POLLIN, 0}, {wakeHandle, POLLIN, 0}};
         if (PollUntil(p, 2, timeout) > 0) {
-            ok = (p[0].revents & POLLIN) != 0;
-            if (!ok && HangUpError(p[0].revents)) SetError(HangUpError(p[0].revents));
+            // A hung-up port also polls readable; it has nothing to read but the error.
+            if (const int err = HangUpError(p[0].revents))
+                SetError(err);
+            else
+                ok = (p[0].revents & POLLIN) != 0;
         }
     }
     if (ok) Report(HR_CanRead, "");

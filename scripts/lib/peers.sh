@@ -30,9 +30,12 @@ tiktaal_start_serial_pair() {
 }
 
 # A configuration in CONFIG (used as XDG_CONFIG_HOME) with PORT as the serial port and the
-# autostart entry that makes Tiktaal connect by itself.
+# autostart entry that makes Tiktaal connect by itself. XDG_RUNTIME_DIR goes there too, so
+# that the single-instance guard never meets (and never ends) a copy the user runs.
 tiktaal_write_config() {
   local config=$1 port=$2
+  export XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$config/run
+  mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
   mkdir -p "$config/Tiktaal" "$config/autostart"
   printf 'REGEDIT4\n\n[Software\\Tiktaal]\n"Port komunikacyjny"="%s"\n"baudRate"="10"\n' "$port" \
     >"$config/Tiktaal/user.reg"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/lu_oneinstance.h"
 #include "app/options.h"
 #include "serial/lucomport.h"
 #include "timesync/lutimesync.h"
@@ -70,6 +71,7 @@ public:
     // Components, created before the controls read their settings.
     std::unique_ptr<TLuComPort> LuComPort1;
     std::unique_ptr<TLuTimeSync> LuTimeSync1;
+    std::unique_ptr<TLuOneInstance> LuOneInstance1;
 
     QSystemTrayIcon* TrayIcon1 = nullptr;
     QMenu* PopupMenu1 = nullptr;

@@ -4,6 +4,8 @@
 #include <QDateEdit>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -55,6 +57,8 @@ void TForm1::CreateControls() {
                    Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFont(WindowFont());
     setWindowIcon(QIcon(ChipImage(2, 32)));
+    if (const QScreen* s = QGuiApplication::primaryScreen())
+        move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     CreateLabels();
     CreateLinkControls();
     CreatePickersAndSettings();

@@ -14,6 +14,8 @@
 #include "toolkit/messagebox.h"
 
 namespace {
+const char* const InstanceName = "{0F47050C-402E-4F86-B610-A821F5B0FB3D}";
+
 TStringList ListOf(const std::vector<std::string>& lines) {
     TStringList l;
     for (const std::string& s : lines) l.Add(s);
@@ -22,6 +24,12 @@ TStringList ListOf(const std::vector<std::string>& lines) {
 }  // namespace
 
 void TForm1::CreateComponents() {
+    // The guard asks at once whether a copy runs; the answer comes once events flow.
+    LuOneInstance1 = std::make_unique<TLuOneInstance>();
+    LuOneInstance1->SetOnExist([this](TComponent*) { LuOneInstance1Exist(); });
+    LuOneInstance1->SetOnRestore([this] { ShowFromTray(); });
+    LuOneInstance1->SetInstanceName(InstanceName);
+
     LuComPort1 = std::make_unique<TLuComPort>();
     LuComPort1->BeginLoading();
     LuComPort1->SetComPort("COM4");

@@ -1,4 +1,5 @@
-// A fresh XDG_CONFIG_HOME for one test, removed afterwards.
+// A fresh XDG_CONFIG_HOME (and XDG_RUNTIME_DIR, so that the program's single-instance
+// guard meets no other copy) for one test, removed afterwards.
 #pragma once
 
 #include <cstdlib>
@@ -15,12 +16,20 @@ public:
         FHadOld = old != nullptr;
         if (old) FOld = old;
         setenv("XDG_CONFIG_HOME", Dir.c_str(), 1);
+        const char* run = std::getenv("XDG_RUNTIME_DIR");
+        FHadRun = run != nullptr;
+        if (run) FOldRun = run;
+        setenv("XDG_RUNTIME_DIR", Dir.c_str(), 1);
     }
     ~TTempConfig() {
         if (FHadOld)
             setenv("XDG_CONFIG_HOME", FOld.c_str(), 1);
         else
             unsetenv("XDG_CONFIG_HOME");
+        if (FHadRun)
+            setenv("XDG_RUNTIME_DIR", FOldRun.c_str(), 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
         std::error_code ec;
         std::filesystem::remove_all(Dir, ec);
     }
@@ -37,6 +46,6 @@ public:
     std::string Dir;
 
 private:
-    bool FHadOld = false;
-    std::string FOld;
+    bool FHadOld = false, FHadRun = false;
+    std::string FOld, FOldRun;
 };

@@ -17,6 +17,7 @@
 #include "app/port_combo.h"
 #include "app/settings.h"
 #include "support/pty_pair.h"
+#include "support/socat_pair.h"
 #include "support/temp_config.h"
 #include "support/wait.h"
 #include "toolkit/messagebox.h"
@@ -155,13 +156,13 @@ TEST_F(Form1Test, StartConnectsAndTheManualLineReachesTheBoard) {
     TPtyPair board;
     TForm1 f(TFormOptions{1});
     f.Timer2.SetEnabled(false);
-    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath));
+    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath()));
     f.BitBtn4->click();
     ASSERT_EQ(Boxes.Shown.size(), 1u);
     EXPECT_EQ(Boxes.Shown[0].Text, "Ustawiono pomyślnie      ");
     EXPECT_EQ(Boxes.Shown[0].Caption, " INFORMACJA");
     EXPECT_EQ(Boxes.Shown[0].Flags, MB_ICONINFORMATION);
-    EXPECT_EQ(Stored("Port komunikacyjny"), board.SlavePath);
+    EXPECT_EQ(Stored("Port komunikacyjny"), board.SlavePath());
     EXPECT_TRUE(f.Timer1.Enabled());
     ASSERT_TRUE(WaitUntil([&] { return f.LuComPort1->Connected() && !f.ComboBox1->isEnabled(); }));
     EXPECT_EQ(PanelColour(f), QColor(0, 255, 0));
@@ -186,23 +187,53 @@ TEST_F(Form1Test, StartConnectsAndTheManualLineReachesTheBoard) {
     EXPECT_EQ(f.Edit1->text().toStdString(), "AT+CZAS=");
 }
 
+TEST_F(Form1Test, UnpluggedBoardShowsLostAndTheNextTickReconnects) {
+    if (!SocatAvailable()) GTEST_SKIP() << "socat is not installed";
+    TSocatPair socat(Config.Dir);
+    ASSERT_TRUE(socat.Start());
+    TForm1 f(TFormOptions{1});
+    f.Timer2.SetEnabled(false);
+    f.ComboBox1->setEditText(QString::fromStdString(socat.A));
+    f.BitBtn4->click();
+    ASSERT_TRUE(WaitUntil([&] { return !f.ComboBox1->isEnabled(); }));
+    {
+        TBoard board(socat.B);
+        f.SetPickerDateTime(EncodeDateTime(2011, 5, 4, 12, 34, 56));
+        f.Label5Click();
+        EXPECT_EQ(board.ReadLine(), "AT+CZAS=2011-05-04,12:34:56\r");
+    }
+    socat.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return f.ComboBox1->isEnabled(); }));
+    EXPECT_EQ(PanelColour(f), QColor(255, 0, 0));
+    EXPECT_TRUE(f.Timer1.Enabled());  // it keeps trying
+
+    ASSERT_TRUE(socat.Start());
+    f.Timer1Timer();  // the next reconnect tick
+    ASSERT_TRUE(WaitUntil([&] { return !f.ComboBox1->isEnabled(); }));
+    TBoard board(socat.B);
+    f.SetPickerDateTime(EncodeDateTime(2011, 5, 4, 12, 35, 0));
+    f.Label5Click();
+    EXPECT_EQ(board.ReadLine(), "AT+CZAS=2011-05-04,12:35:00\r");
+    EXPECT_EQ(board.Drain(30), "");  // exactly once
+}
+
 TEST_F(Form1Test, ReconnectTickOpensTheTypedPort) {
     TPtyPair board;
     TForm1 f(TFormOptions{1});
     f.Timer2.SetEnabled(false);
-    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath));
+    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath()));
     f.Timer1Timer();
     EXPECT_EQ(f.Timer1.Interval(), 5000u);
     EXPECT_TRUE(f.LuComPort1->Active());
     ASSERT_TRUE(WaitUntil([&] { return !f.ComboBox1->isEnabled(); }));
-    EXPECT_EQ(f.LuComPort1->ComPort(), board.SlavePath);
+    EXPECT_EQ(f.LuComPort1->ComPort(), board.SlavePath());
 }
 
 TEST_F(Form1Test, SyncSendsThePcTimeAndShowsIt) {
     TPtyPair board;
     TForm1 f(TFormOptions{1});
     f.Timer2.SetEnabled(false);
-    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath));
+    f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath()));
     f.Timer1Timer();
     ASSERT_TRUE(WaitUntil([&] { return f.LuComPort1->Connected() && !f.ComboBox1->isEnabled(); }));
     const TDateTime before = NowLocal();

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 #include "serial/lucomthread.h"
 #include "support/wait.h"
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 
 TEST(WakeSignal, RaisesAreKeptUntilClearedAndNeverLost) {
     TWakeSignal wake;

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 #include "serial/pollwait.h"
 
 namespace {

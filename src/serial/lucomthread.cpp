@@ -214,7 +214,11 @@ void TLuComThread::CheckModemLines() {
         const bool on = (Serial.*l.Read)();
         if (on == (Owner->*l.State).load()) continue;
         (Owner->*l.State) = on;
-        Synchronize([this, &l] { (Owner->*l.Dispatch)(); });
+        // Plain copies in the closure: GCC 12's vptr check misreads a member-function
+        // pointer called through a captured this.
+        TLuComPort* owner = Owner;
+        void (TLuComPort::*dispatch)() = l.Dispatch;
+        Synchronize([owner, dispatch] { (owner->*dispatch)(); });
     }
 }
 

@@ -41,6 +41,13 @@ protected:
 
     static QColor PanelColour(const TForm1& f) { return f.Panel3->palette().color(QPalette::Window); }
 
+    // The window's own time servers are public: tests ask a loopback port nobody serves.
+    static TFormOptions Options(int trayAvailable) {
+        TFormOptions o{trayAvailable, {}};
+        o.Program.TimeServers = {"127.0.0.1:9"};
+        return o;
+    }
+
     TTempConfig Config;
     TMessageRecorder Boxes;
 };
@@ -48,7 +55,7 @@ protected:
 }  // namespace
 
 TEST_F(Form1Test, EmptyStoreGivesTheDefaults) {
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     EXPECT_EQ(f.ComboBox1->currentText().toStdString(), "COM1");
     EXPECT_EQ(f.ComboBox2->currentIndex(), 5);
     EXPECT_EQ(f.ComboBox2->currentText().toStdString(), "9600");
@@ -69,7 +76,7 @@ TEST_F(Form1Test, StoredSettingsAreShown) {
     Config.WriteStore(
         "REGEDIT4\n[Software\\Tiktaal]\n\"Port komunikacyjny\"=\"/dev/ttyUSB0\"\n"
         "\"baudRate\"=\"10\"\n\"HideOnStart\"=dword:00000001\n\"ATString\"=\"SET=\"\n");
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     EXPECT_EQ(f.ComboBox1->currentText().toStdString(), "/dev/ttyUSB0");
     EXPECT_EQ(f.ComboBox2->currentText().toStdString(), "115200");
     EXPECT_TRUE(f.CheckBox2->isChecked());
@@ -79,14 +86,16 @@ TEST_F(Form1Test, StoredSettingsAreShown) {
 
 TEST_F(Form1Test, OutOfRangeBaudIndexShowsAnEmptyBox) {
     Config.WriteStore("REGEDIT4\n[Software\\Tiktaal]\n\"baudRate\"=\"11\"\n");
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     EXPECT_EQ(f.ComboBox2->currentIndex(), -1);
     EXPECT_EQ(f.ComboBox2->currentText().toStdString(), "");
 }
 
 TEST_F(Form1Test, AutostartEntryEnablesTheReconnectTimer) {
     AddAutostart("Tiktaal", "/usr/bin/tiktaal");
-    TForm1 f(TFormOptions{1});
+    // Not the default COM1: a test machine's /dev/ttyS0 is no board of ours.
+    ASSERT_TRUE(RegWriteString("Port komunikacyjny", Config.Dir + "/no-such-tty", SettingsKey));
+    TForm1 f(Options(1));
     EXPECT_TRUE(f.CheckBox1->isChecked());
     EXPECT_TRUE(f.Timer1.Enabled());
     EXPECT_EQ(f.Timer1.Interval(), 1000u);
@@ -97,7 +106,7 @@ TEST_F(Form1Test, AutostartEntryEnablesTheReconnectTimer) {
 }
 
 TEST_F(Form1Test, CloseBoxOnlyHidesToTheTray) {
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.show();
     EXPECT_FALSE(f.close());
     EXPECT_FALSE(f.isVisible());
@@ -112,7 +121,7 @@ TEST_F(Form1Test, CloseBoxOnlyHidesToTheTray) {
 }
 
 TEST_F(Form1Test, WithoutATrayCloseMinimisesInstead) {
-    TForm1 f(TFormOptions{0});
+    TForm1 f(Options(0));
     f.show();
     EXPECT_FALSE(f.close());
     EXPECT_TRUE(f.isVisible());
@@ -120,7 +129,7 @@ TEST_F(Form1Test, WithoutATrayCloseMinimisesInstead) {
 }
 
 TEST_F(Form1Test, EscQuitsAndStoresThePrefix) {
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.show();
     f.Edit1->setText("NEW=");
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -134,7 +143,7 @@ TEST_F(Form1Test, EscQuitsAndStoresThePrefix) {
 
 TEST_F(Form1Test, ClearedPrefixKeepsTheStoredOne) {
     ASSERT_TRUE(RegWriteString("ATString", "OLD=", SettingsKey));
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.Edit1->clear();
     f.Zamknij1Click();
     EXPECT_TRUE(QuitRequested);
@@ -142,7 +151,7 @@ TEST_F(Form1Test, ClearedPrefixKeepsTheStoredOne) {
 }
 
 TEST_F(Form1Test, EndOfSessionQuitsAndStoresThePrefix) {
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.show();
     f.Edit1->setText("END=");
     f.EndSession();
@@ -154,7 +163,7 @@ TEST_F(Form1Test, EndOfSessionQuitsAndStoresThePrefix) {
 
 TEST_F(Form1Test, StartConnectsAndTheManualLineReachesTheBoard) {
     TPtyPair board;
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.Timer2.SetEnabled(false);
     f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath()));
     f.BitBtn4->click();
@@ -191,7 +200,7 @@ TEST_F(Form1Test, UnpluggedBoardShowsLostAndTheNextTickReconnects) {
     if (!SocatAvailable()) GTEST_SKIP() << "socat is not installed";
     TSocatPair socat(Config.Dir);
     ASSERT_TRUE(socat.Start());
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.Timer2.SetEnabled(false);
     f.ComboBox1->setEditText(QString::fromStdString(socat.A));
     f.BitBtn4->click();
@@ -219,7 +228,7 @@ TEST_F(Form1Test, UnpluggedBoardShowsLostAndTheNextTickReconnects) {
 
 TEST_F(Form1Test, ReconnectTickOpensTheTypedPort) {
     TPtyPair board;
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.Timer2.SetEnabled(false);
     f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath()));
     f.Timer1Timer();
@@ -231,7 +240,7 @@ TEST_F(Form1Test, ReconnectTickOpensTheTypedPort) {
 
 TEST_F(Form1Test, SyncSendsThePcTimeAndShowsIt) {
     TPtyPair board;
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.Timer2.SetEnabled(false);
     f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath()));
     f.Timer1Timer();
@@ -248,7 +257,7 @@ TEST_F(Form1Test, SyncSendsThePcTimeAndShowsIt) {
 }
 
 TEST_F(Form1Test, SettingsAreWrittenOnChange) {
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.CheckBox2->click();
     EXPECT_TRUE(RegReadBool("HideOnStart", false, SettingsKey));
     f.ComboBox2->setCurrentIndex(3);
@@ -262,7 +271,7 @@ TEST_F(Form1Test, SettingsAreWrittenOnChange) {
 
 TEST_F(Form1Test, AutostartFailureIsShownAndTheBoxStaysChecked) {
     std::ofstream(Config.Dir + "/autostart") << "a file where the directory should be";
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.CheckBox1->click();
     ASSERT_EQ(Boxes.Shown.size(), 1u);
     EXPECT_EQ(Boxes.Shown[0].Text, "Failed to set data for 'Tiktaal'");
@@ -270,7 +279,7 @@ TEST_F(Form1Test, AutostartFailureIsShownAndTheBoxStaysChecked) {
 }
 
 TEST_F(Form1Test, LinkDisplays) {
-    TForm1 f(TFormOptions{1});
+    TForm1 f(Options(1));
     f.Timer2.SetEnabled(false);
     f.LuComPort1Connected();
     EXPECT_EQ(PanelColour(f), QColor(0, 255, 0));

@@ -94,12 +94,3 @@ TEST_F(SyncWorkerTest, ScriptsWithoutAUsableAnswerGiveNothing) {
     RunCycle();
     EXPECT_EQ(Result(), "(none)");
 }
-
-TEST_F(SyncWorkerTest, AScriptWithAnotherExtensionIsTakenForAHost) {
-    TTcpServer script(Answer("sync_time: 2011-05-04 12:34:56"));
-    Sync.SetSyncSNTP(false);
-    Sync.SetPHPsyncList(Lines(script.Url("/time.asp")));
-    RunCycle();
-    EXPECT_EQ(Result(), "(none)");
-    EXPECT_EQ(script.Connections(), 0);
-}

@@ -60,8 +60,10 @@ int main(int argc, char** argv) {
     }
     long count = -1;
     for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc) count = std::atol(argv[++i]);
-        else if (std::strcmp(argv[i], "--epoch") == 0) EpochStamps = true;
+        if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc)
+            count = std::atol(argv[++i]);
+        else if (std::strcmp(argv[i], "--epoch") == 0)
+            EpochStamps = true;
     }
     const int fd = open(argv[1], O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {

@@ -41,18 +41,18 @@ void Answer(const unsigned char* request, unsigned char* reply) {
     std::memset(reply, 0, 48);
     const int version = (request[0] >> 3) & 7;
     reply[0] = static_cast<unsigned char>((0 << 6) | ((version ? version : 4) << 3) | 4);
-    reply[1] = 2;                                      // stratum
-    reply[2] = request[2];                             // poll
-    reply[3] = static_cast<unsigned char>(-20);        // precision about a microsecond
-    std::memcpy(reply + 12, "LOCL", 4);                // reference id
-    std::memcpy(reply + 24, request + 40, 8);          // originate := the request's transmit
+    reply[1] = 2;                                // stratum
+    reply[2] = request[2];                       // poll
+    reply[3] = static_cast<unsigned char>(-20);  // precision about a microsecond
+    std::memcpy(reply + 12, "LOCL", 4);          // reference id
+    std::memcpy(reply + 24, request + 40, 8);    // originate := the request's transmit
     uint32_t s = 0, f = 0;
     NtpNow(s, f);
-    PutWord(reply + 16, s);                            // reference time
-    PutWord(reply + 32, s);                            // receive time
+    PutWord(reply + 16, s);  // reference time
+    PutWord(reply + 32, s);  // receive time
     PutWord(reply + 36, f);
     NtpNow(s, f);
-    PutWord(reply + 40, s);                            // transmit time
+    PutWord(reply + 40, s);  // transmit time
     PutWord(reply + 44, f);
 }
 
@@ -64,9 +64,12 @@ int main(int argc, char** argv) {
     bool silent = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--address" && i + 1 < argc) address = argv[++i];
-        else if (a == "--port" && i + 1 < argc) port = std::atoi(argv[++i]);
-        else if (a == "--silent") silent = true;
+        if (a == "--address" && i + 1 < argc)
+            address = argv[++i];
+        else if (a == "--port" && i + 1 < argc)
+            port = std::atoi(argv[++i]);
+        else if (a == "--silent")
+            silent = true;
         else {
             std::fprintf(stderr, "usage: %s [--address A] [--port P] [--silent]\n", argv[0]);
             return 2;
@@ -78,8 +81,8 @@ int main(int argc, char** argv) {
     sa.sin_port = htons(static_cast<uint16_t>(port));
     if (fd < 0 || inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1 ||
         bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        std::fprintf(stderr, "sntp responder: cannot listen on %s:%d: %s\n", address.c_str(),
-                     port, std::strerror(errno));
+        std::fprintf(stderr, "sntp responder: cannot listen on %s:%d: %s\n", address.c_str(), port,
+                     std::strerror(errno));
         return 1;
     }
     struct sigaction act {};
@@ -92,8 +95,8 @@ int main(int argc, char** argv) {
         unsigned char request[512];
         sockaddr_storage from{};
         socklen_t fromLen = sizeof from;
-        const ssize_t n = recvfrom(fd, request, sizeof request, 0,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLen);
+        const ssize_t n =
+            recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n < 48 || silent) continue;
         unsigned char reply[48];
         Answer(request, reply);

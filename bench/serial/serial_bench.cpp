@@ -125,8 +125,10 @@ int main(int argc, char** argv) {
     idle.exec();
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
     const double cpu = CpuSeconds(&sw1) - cpu0;
-    std::printf("idle CPU: %.1f ms per second of wall time (%.2f%% of one core), %.0f wake-ups/s, over %.1f s\n",
-                cpu * 1000 / wall, cpu * 100 / wall, static_cast<double>(sw1 - sw0) / wall, wall);
+    std::printf(
+        "idle CPU: %.1f ms per second of wall time (%.2f%% of one core), %.0f wake-ups/s, over "
+        "%.1f s\n",
+        cpu * 1000 / wall, cpu * 100 / wall, static_cast<double>(sw1 - sw0) / wall, wall);
 
     // 2. Latency from SendStr to the whole line at the far side.
     const std::string line = "AT+CZAS=2011-05-04,12:34:56";
@@ -140,8 +142,9 @@ int main(int argc, char** argv) {
         }
         lat.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
-    std::printf("latency SendStr -> far side: median %.3f ms, p99 %.3f ms, max %.3f ms (1000 lines)\n",
-                Percentile(lat, 0.5), Percentile(lat, 0.99), Percentile(lat, 1.0));
+    std::printf(
+        "latency SendStr -> far side: median %.3f ms, p99 %.3f ms, max %.3f ms (1000 lines)\n",
+        Percentile(lat, 0.5), Percentile(lat, 0.99), Percentile(lat, 1.0));
 
     // 3. Throughput of 10 000 lines queued at once.
     const long lines = 10000;
@@ -166,9 +169,10 @@ int main(int argc, char** argv) {
         port.OwnerCloseQuery(canClose);
     }
     DelayWithMessages(50);
-    std::printf("%d connect/disconnect cycles in %.1f s (%d failed): fds %d -> %d, threads %d -> %d\n",
-                cycles, std::chrono::duration<double>(Clock::now() - c0).count(), failed, fds0,
-                CountEntries("/proc/self/fd"), tasks0, CountEntries("/proc/self/task"));
+    std::printf(
+        "%d connect/disconnect cycles in %.1f s (%d failed): fds %d -> %d, threads %d -> %d\n",
+        cycles, std::chrono::duration<double>(Clock::now() - c0).count(), failed, fds0,
+        CountEntries("/proc/self/fd"), tasks0, CountEntries("/proc/self/task"));
     close(master);
     return 0;
 }

@@ -22,8 +22,10 @@ int main(int argc, char** argv) {
         const bool ok = client.QuerySntp();
         const TDateTime utc = NowUtc();
         durations.push_back(MsSince(t0));
-        if (ok) errors.push_back(std::fabs(client.NTPTime() - utc) * 86400000.0);
-        else ++failures;
+        if (ok)
+            errors.push_back(std::fabs(client.NTPTime() - utc) * 86400000.0);
+        else
+            ++failures;
     }
     std::printf("QuerySntp %s x%d: median %.3f ms, p99 %.3f ms, failures %d\n", host.c_str(), count,
                 Percentile(durations, 0.5), Percentile(durations, 0.99), failures);

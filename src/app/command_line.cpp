@@ -1,7 +1,8 @@
 #include "app/command_line.h"
 
 std::string BuildCommandLine(const std::string& prefix, TDateTime date, TDateTime time,
-                             const std::string& shortDateFormat, const std::string& longTimeFormat) {
+                             const std::string& shortDateFormat,
+                             const std::string& longTimeFormat) {
     return prefix + FormatDateTime(shortDateFormat, date) + "," +
            FormatDateTime(longTimeFormat, time);
 }

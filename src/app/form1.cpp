@@ -198,8 +198,8 @@ void TForm1::EndSession() {
 void TForm1::Label3Click() { Edit1->setText(QString::fromLatin1(DefaultPrefix)); }
 
 void TForm1::Label5Click() {
-    const std::string line = CommandLine(FromQDate(DateTimePicker1->date()),
-                                         FromQTime(DateTimePicker2->time()));
+    const std::string line =
+        CommandLine(FromQDate(DateTimePicker1->date()), FromQTime(DateTimePicker2->time()));
     SendCommandLine(line);
 }
 
@@ -217,9 +217,7 @@ void TForm1::CheckBox1Click() {
     }
 }
 
-void TForm1::CheckBox2Click() {
-    RegWriteBool("HideOnStart", CheckBox2->isChecked(), SettingsKey);
-}
+void TForm1::CheckBox2Click() { RegWriteBool("HideOnStart", CheckBox2->isChecked(), SettingsKey); }
 
 void TForm1::ComboBox2Change() {
     RegWriteInteger("baudRate", ComboBox2->currentIndex(), SettingsKey);

@@ -5,10 +5,10 @@
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimeEdit>
 
 #include "app/form1.h"
@@ -24,7 +24,7 @@ const QColor clGreen = ColorRef(0x008000);
 const QColor clBlue = ColorRef(0xFF0000);
 const QColor clRed = ColorRef(0x0000FF);
 const QColor clGray = ColorRef(0x808080);
-const QColor clAzure = ColorRef(16744448);  // 0xFF8000
+const QColor clAzure = ColorRef(16744448);     // 0xFF8000
 const QColor clDarkGreen = ColorRef(4227072);  // 0x408000
 
 // Labels without a fixed size take the size of their text.

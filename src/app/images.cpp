@@ -28,10 +28,20 @@ void DrawBadge(QPainter& p, int size, int index) {
     QColor fill;
     QColor ring(20, 20, 20);
     switch (index) {
-        case 0: fill = QColor(154, 205, 50); break;  // yellow-green
-        case 1: fill = QColor(255, 255, 255); ring = QColor(230, 0, 0); break;
-        case 2: fill = QColor(0, 220, 230); break;  // cyan
-        default: fill = QColor(220, 0, 0); ring = QColor(140, 0, 0); break;  // solid red
+        case 0:
+            fill = QColor(154, 205, 50);
+            break;  // yellow-green
+        case 1:
+            fill = QColor(255, 255, 255);
+            ring = QColor(230, 0, 0);
+            break;
+        case 2:
+            fill = QColor(0, 220, 230);
+            break;  // cyan
+        default:
+            fill = QColor(220, 0, 0);
+            ring = QColor(140, 0, 0);
+            break;  // solid red
     }
     p.setPen(QPen(ring, index == 1 ? 1.6 * s : 0.9 * s));
     p.setBrush(fill);

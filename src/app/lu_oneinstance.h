@@ -14,7 +14,7 @@
 class QSocketNotifier;
 
 class TLuOneInstance : public TComponent {
-  public:
+public:
     // Opens this copy's socket in the per-user directory and asks at once who runs. When
     // the directory cannot be trusted or used, the guard is off (said once on standard
     // error) and the program simply runs.
@@ -51,11 +51,11 @@ class TLuOneInstance : public TComponent {
     // False when the guard runs without its directory or socket.
     bool Guarding() const;
 
-  protected:
+protected:
     void DoExist();
     void DoCanShow();
 
-  private:
+private:
     void OpenChannel();
     void ReadMessages();
     void HandleMessage(const TInstanceMessage& msg);

@@ -1,10 +1,9 @@
 #include "app/options.h"
 
-
 namespace {
 // "--name value" or "--name=value".
-bool TakeValue(const std::string& arg, const char* name, int& i, int argc,
-               const char* const* argv, std::string& value, std::string& error) {
+bool TakeValue(const std::string& arg, const char* name, int& i, int argc, const char* const* argv,
+               std::string& value, std::string& error) {
     const std::string prefix = std::string(name) + "=";
     if (arg.rfind(prefix, 0) == 0) {
         value = arg.substr(prefix.size());

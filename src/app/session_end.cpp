@@ -1,13 +1,13 @@
 #include "app/session_end.h"
 
 #include <fcntl.h>
-#include <cerrno>
 #include <signal.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <cerrno>
 
 namespace {
 

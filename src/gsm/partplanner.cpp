@@ -39,7 +39,8 @@ TChunk FitChunk(const TPartOptions& o, std::u16string_view rest, std::string_vie
         if (len > 1 && len < rest.size() && rest[len - 1] == CR && rest[len] == LF) continue;
         std::u16string body(prefix);
         body += rest.substr(0, len);
-        TEncodedPart part = EncodePart(body, header, o.Number, o.Flash, o.ForceUcs2, o.StatusReport);
+        TEncodedPart part =
+            EncodePart(body, header, o.Number, o.Flash, o.ForceUcs2, o.StatusReport);
         if (Fits(part)) {
             chunk.Length = len;
             chunk.Part = std::move(part);
@@ -134,9 +135,11 @@ int PlanMessageParts(const std::string& number, std::u16string_view text, const 
         const std::u16string_view rest = text.substr(offset);
         const bool loneLast = p == n && n - (groups - 1) * m == 1;
         const std::string header =
-            m > 1 && !loneLast ? ConcatHeader(reference + r, std::min(m, n - (p - 1) / m * m), q) : "";
-        const std::u16string prefix =
-            numbering && StartsGroup(p, m) ? NumberingPrefix(m == 1 ? p : (p - 1) / m + 1, groups) : u"";
+            m > 1 && !loneLast ? ConcatHeader(reference + r, std::min(m, n - (p - 1) / m * m), q)
+                               : "";
+        const std::u16string prefix = numbering && StartsGroup(p, m)
+                                          ? NumberingPrefix(m == 1 ? p : (p - 1) / m + 1, groups)
+                                          : u"";
         const TChunk chunk = FitChunk(options, rest, header, prefix);
         if (chunk.Length == 0) {
             parts.Clear();

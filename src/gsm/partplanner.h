@@ -16,8 +16,8 @@ constexpr int MaxTpduOctets = 154;
 constexpr int MaxUserDataOctets = 140;
 
 struct TPartOptions {
-    std::string Number;     // destination
-    int MergeMax = 1;       // parts chained under one concatenation reference
+    std::string Number;  // destination
+    int MergeMax = 1;    // parts chained under one concatenation reference
     bool Flash = false;
     bool ForceUcs2 = false;
     bool StatusReport = false;

@@ -20,16 +20,26 @@ std::array<uint8_t, 256> MakeGsmTo8Bit() {
 // Extension characters that ISO 8859-1 has; the euro sign is not among them.
 uint8_t ExtensionTo8Bit(unsigned septet) {
     switch (septet) {
-        case 0x0A: return 0x0C;
-        case 0x14: return '^';
-        case 0x28: return '{';
-        case 0x29: return '}';
-        case 0x2F: return '\\';
-        case 0x3C: return '[';
-        case 0x3D: return '~';
-        case 0x3E: return ']';
-        case 0x40: return '|';
-        default: return '?';
+        case 0x0A:
+            return 0x0C;
+        case 0x14:
+            return '^';
+        case 0x28:
+            return '{';
+        case 0x29:
+            return '}';
+        case 0x2F:
+            return '\\';
+        case 0x3C:
+            return '[';
+        case 0x3D:
+            return '~';
+        case 0x3E:
+            return ']';
+        case 0x40:
+            return '|';
+        default:
+            return '?';
     }
 }
 
@@ -156,7 +166,8 @@ bool DecodeRecordPdu(bool incoming, std::string_view pdu, TSmsPdu& record) {
         return false;
     if (done) return true;
     if (!ReadAddress(in, record)) return false;
-    if (record.Kind == skDeliver && (!in.Octet(record.ProtocolId) || !in.Octet(record.CodingScheme)))
+    if (record.Kind == skDeliver &&
+        (!in.Octet(record.ProtocolId) || !in.Octet(record.CodingScheme)))
         return false;
     std::string_view stamp;
     if (!in.Digits(7, stamp)) return false;
@@ -177,6 +188,7 @@ TDateTime DecodeScts(std::string_view digits) {
     if (!ZoneQuarters(digits, quarters)) return 0;
     const int year = v[0] + 1900 + (v[0] < 96 ? 100 : 0);
     TDateTime date = 0, time = 0;
-    if (!TryEncodeDate(year, v[1], v[2], date) || !TryEncodeTime(v[3], v[4], v[5], 0, time)) return 0;
+    if (!TryEncodeDate(year, v[1], v[2], date) || !TryEncodeTime(v[3], v[4], v[5], 0, time))
+        return 0;
     return date + time - quarters / 96.0 + 1 / 24.0;
 }

@@ -101,7 +101,8 @@ std::u16string TSMS::DecodeUserData() {
         const size_t headerDigits = 2 * static_cast<size_t>(udhl + 1);
         if (userData.size() < headerDigits) throw EConvertError("User data header beyond the data");
         FHeader = userData.substr(0, headerDigits);
-        // Zero octets in its place keep the 7-bit text aligned when the whole user data is unpacked.
+        // Zero octets in its place keep the 7-bit text aligned when the whole user data is
+        // unpacked.
         userData.replace(0, headerDigits, headerDigits, '0');
     }
     return DecodeText(userData, udhl);
@@ -118,7 +119,8 @@ std::u16string TSMS::DecodeText(const std::string& userData, int udhl) const {
             // fill bits: a final '@' and runs of '@' stay what they are.
             const std::string septets = UnpackGsm7Septets(userData, udl);
             skip = udhl >= 0 ? static_cast<size_t>(HeaderSeptets(udhl)) : 0;
-            return Gsm7SeptetsToText(std::string_view(septets).substr(std::min(skip, septets.size())));
+            return Gsm7SeptetsToText(
+                std::string_view(septets).substr(std::min(skip, septets.size())));
         }
         case 1:
             text = Hex8BitToText(Field(userData, 0, 2 * udl));

@@ -17,9 +17,12 @@ constexpr const char* ValidityOneWeek = "AD";
 
 unsigned DcsOfCoding(TSmsCoding coding) {
     switch (coding) {
-        case scGsm7: return 0x00;
-        case sc8Bit: return 0x04;
-        default: return 0x08;
+        case scGsm7:
+            return 0x00;
+        case sc8Bit:
+            return 0x04;
+        default:
+            return 0x08;
     }
 }
 
@@ -67,7 +70,8 @@ std::string TSMSD::BuildTpdu(TSmsCoding coding) {
 std::string TSMSD::UserData(TSmsCoding coding, unsigned& udl) const {
     const unsigned headerOctets = HasHeader() ? HeaderLength(FHeader) + 1 : 0;
     switch (coding) {
-        case scGsm7: return Gsm7UserData(udl);
+        case scGsm7:
+            return Gsm7UserData(udl);
         case sc8Bit: {
             const std::string data = TextTo8BitHex(FText);
             udl = headerOctets + static_cast<unsigned>(data.size() / 2);

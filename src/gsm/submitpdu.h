@@ -21,7 +21,7 @@ public:
     void SetText(std::u16string_view text);
 
     std::string Destination;  // digits, optionally beginning with '+'
-    bool Flash = false;        // class 0: shown at once, not stored
+    bool Flash = false;       // class 0: shown at once, not stored
     bool StatusReport = false;
     TSmsCoding Coding = scAuto;
 

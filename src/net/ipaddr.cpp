@@ -11,9 +11,12 @@
 
 socklen_t SockAddrLength(const TSockAddr& address) {
     switch (address.Any.sa_family) {
-        case AF_INET: return sizeof(sockaddr_in);
-        case AF_INET6: return sizeof(sockaddr_in6);
-        default: return 0;
+        case AF_INET:
+            return sizeof(sockaddr_in);
+        case AF_INET6:
+            return sizeof(sockaddr_in6);
+        default:
+            return 0;
     }
 }
 
@@ -46,11 +49,11 @@ bool AllDigits(const std::string& s) {
 bool PortOutOfRange(const std::string& port) {
     if (!AllDigits(port)) return false;
     const size_t first = port.find_first_not_of('0');
-    return first != std::string::npos && (port.size() - first > 5 || std::stol(port.substr(first)) > 65535);
+    return first != std::string::npos &&
+           (port.size() - first > 5 || std::stol(port.substr(first)) > 65535);
 }
 
-int CallGetAddrInfo(const char* host, const char* port, const addrinfo& hints,
-                    TSockAddr& address) {
+int CallGetAddrInfo(const char* host, const char* port, const addrinfo& hints, TSockAddr& address) {
     addrinfo* list = nullptr;
     errno = 0;
     const int result = getaddrinfo(host, port, &hints, &list);
@@ -163,10 +166,14 @@ bool IsHexGroup(const std::string& field) {
     unsigned long value = 0;
     for (char c : field) {
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
         value = value * 16 + static_cast<unsigned long>(digit);
         if (value > 0xFFFF) return false;
     }

@@ -19,9 +19,12 @@ namespace {
 
 int AddressFamilyOf(TSocketFamily family) {
     switch (family) {
-        case TSocketFamily::SF_IP4: return AF_INET;
-        case TSocketFamily::SF_IP6: return AF_INET6;
-        default: return AF_UNSPEC;
+        case TSocketFamily::SF_IP4:
+            return AF_INET;
+        case TSocketFamily::SF_IP6:
+            return AF_INET6;
+        default:
+            return AF_UNSPEC;
     }
 }
 
@@ -124,20 +127,21 @@ void TNetSocket::Throttle(int length, bool sending) {
     next = TickNow() + static_cast<uint32_t>(static_cast<double>(length) / limit * 1000.0);
 }
 
-void TNetSocket::ResolveInto(TSockAddr& address, const std::string& host,
-                             const std::string& port) {
+void TNetSocket::ResolveInto(TSockAddr& address, const std::string& host, const std::string& port) {
     DoStatus(THookSocketReason::HR_ResolvingBegin, host + ":" + port);
     ClearError();
     TSocketFamily family = FFamily;
     if (FHandle == kInvalidSocket && family == TSocketFamily::SF_Any) {
-        if (IsIPv4Literal(host)) family = TSocketFamily::SF_IP4;
-        else if (IsIPv6Literal(host)) family = TSocketFamily::SF_IP6;
+        if (IsIPv4Literal(host))
+            family = TSocketFamily::SF_IP4;
+        else if (IsIPv6Literal(host))
+            family = TSocketFamily::SF_IP6;
     } else if (FHandle != kInvalidSocket) {
         // An existing handle fixes the family the address must have.
         family = FUsesIPv6 ? TSocketFamily::SF_IP6 : TSocketFamily::SF_IP4;
     }
-    FErrorCode = FillSockAddr(address, host, port, FPreferIP4, SocketKind(),
-                              SocketProtocolNumber(), AddressFamilyOf(family));
+    FErrorCode = FillSockAddr(address, host, port, FPreferIP4, SocketKind(), SocketProtocolNumber(),
+                              AddressFamilyOf(family));
     DoStatus(THookSocketReason::HR_ResolvingEnd,
              SockAddrToText(address) + ":" + std::to_string(SockAddrToPort(address)));
 }
@@ -203,8 +207,12 @@ void TNetSocket::ApplyOption(const TSocketOption& option) {
             set(SOL_SOCKET, SO_LINGER, &l, sizeof(l));
             break;
         }
-        case TSocketOption::SO_RecvBuffer: set(SOL_SOCKET, SO_RCVBUF, &v, sizeof(v)); break;
-        case TSocketOption::SO_SendBuffer: set(SOL_SOCKET, SO_SNDBUF, &v, sizeof(v)); break;
+        case TSocketOption::SO_RecvBuffer:
+            set(SOL_SOCKET, SO_RCVBUF, &v, sizeof(v));
+            break;
+        case TSocketOption::SO_SendBuffer:
+            set(SOL_SOCKET, SO_SNDBUF, &v, sizeof(v));
+            break;
         case TSocketOption::SO_NonBlock: {
             int on = v;
             ioctl(FHandle, FIONBIO, &on);
@@ -213,23 +221,34 @@ void TNetSocket::ApplyOption(const TSocketOption& option) {
         case TSocketOption::SO_RecvTimeout:
         case TSocketOption::SO_SendTimeout: {
             const timeval tv{v / 1000, (v % 1000) * 1000};
-            set(SOL_SOCKET, option.Kind == TSocketOption::SO_RecvTimeout ? SO_RCVTIMEO : SO_SNDTIMEO,
-                &tv, sizeof(tv));
+            set(SOL_SOCKET,
+                option.Kind == TSocketOption::SO_RecvTimeout ? SO_RCVTIMEO : SO_SNDTIMEO, &tv,
+                sizeof(tv));
             break;
         }
-        case TSocketOption::SO_Reuse: set(SOL_SOCKET, SO_REUSEADDR, &v, sizeof(v)); break;
-        case TSocketOption::SO_TTL:
-            if (FUsesIPv6) set(IPPROTO_IPV6, IPV6_UNICAST_HOPS, &v, sizeof(v));
-            else set(IPPROTO_IP, IP_TTL, &v, sizeof(v));
+        case TSocketOption::SO_Reuse:
+            set(SOL_SOCKET, SO_REUSEADDR, &v, sizeof(v));
             break;
-        case TSocketOption::SO_Broadcast: set(SOL_SOCKET, SO_BROADCAST, &v, sizeof(v)); break;
+        case TSocketOption::SO_TTL:
+            if (FUsesIPv6)
+                set(IPPROTO_IPV6, IPV6_UNICAST_HOPS, &v, sizeof(v));
+            else
+                set(IPPROTO_IP, IP_TTL, &v, sizeof(v));
+            break;
+        case TSocketOption::SO_Broadcast:
+            set(SOL_SOCKET, SO_BROADCAST, &v, sizeof(v));
+            break;
         case TSocketOption::SO_MulticastTTL:
-            if (FUsesIPv6) set(IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &v, sizeof(v));
-            else set(IPPROTO_IP, IP_MULTICAST_TTL, &v, sizeof(v));
+            if (FUsesIPv6)
+                set(IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &v, sizeof(v));
+            else
+                set(IPPROTO_IP, IP_MULTICAST_TTL, &v, sizeof(v));
             break;
         case TSocketOption::SO_MulticastLoop:
-            if (FUsesIPv6) set(IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &v, sizeof(v));
-            else set(IPPROTO_IP, IP_MULTICAST_LOOP, &v, sizeof(v));
+            if (FUsesIPv6)
+                set(IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &v, sizeof(v));
+            else
+                set(IPPROTO_IP, IP_MULTICAST_LOOP, &v, sizeof(v));
             break;
     }
 }

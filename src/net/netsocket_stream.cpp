@@ -45,9 +45,12 @@ void TTcpSocket::CloseConnection() {
 }
 
 void TTcpSocket::ConnectTo(const std::string& host, const std::string& port) {
-    if (!FSocksIP.empty()) ConnectThroughSocks(host, port);
-    else if (!FHTTPTunnelIP.empty()) ConnectThroughTunnel(host, port);
-    else ConnectDirect(host, port);
+    if (!FSocksIP.empty())
+        ConnectThroughSocks(host, port);
+    else if (!FHTTPTunnelIP.empty())
+        ConnectThroughTunnel(host, port);
+    else
+        ConnectDirect(host, port);
     if (FErrorCode == 0 && FOnAfterConnect) FOnAfterConnect(this);
 }
 
@@ -96,8 +99,8 @@ void TTcpSocket::ConnectThroughTunnel(const std::string& host, const std::string
     for (int i = 0; i < 256 && FErrorCode == 0; ++i)
         if (ReceiveLine(FHTTPTunnelTimeout).empty()) break;
     FConvertLineEnd = convert;
-    if (FErrorCode == 0 && (status.compare(0, 5, "HTTP/") != 0 || status.size() < 10 ||
-                            status[9] != '2')) {
+    if (FErrorCode == 0 &&
+        (status.compare(0, 5, "HTTP/") != 0 || status.size() < 10 || status[9] != '2')) {
         FErrorCode = kSockConnRefused;
         ReportErrors();
     }
@@ -183,7 +186,8 @@ void TTcpSocket::StartListening() {
 
 int TTcpSocket::AcceptConnection() {
     ClearError();
-    const int handle = RetryOnEintr([&] { return accept4(FHandle, nullptr, nullptr, SOCK_CLOEXEC); });
+    const int handle =
+        RetryOnEintr([&] { return accept4(FHandle, nullptr, nullptr, SOCK_CLOEXEC); });
     TakeSocketError(handle < 0 ? kSocketError : 0);
     ReportErrors();
     DoStatus(THookSocketReason::HR_Accept, "");
@@ -221,7 +225,8 @@ bool TProxySocket::Socks5Open(const std::string& host, uint16_t port) {
         if (target.Any.sa_family == AF_INET)
             request += '\x01' + std::string(reinterpret_cast<const char*>(&target.V4.sin_addr), 4);
         else
-            request += '\x04' + std::string(reinterpret_cast<const char*>(&target.V6.sin6_addr), 16);
+            request +=
+                '\x04' + std::string(reinterpret_cast<const char*>(&target.V6.sin6_addr), 16);
     } else {
         if (host.size() > 255) return false;
         request += '\x03' + std::string(1, static_cast<char>(host.size())) + host;
@@ -230,10 +235,14 @@ bool TProxySocket::Socks5Open(const std::string& host, uint16_t port) {
     const std::string head = ReceiveExactText(4, FSocksTimeout);
     if (head.size() != 4 || head[0] != 5 || head[1] != 0) return false;
     int rest = 0;
-    if (head[3] == 1) rest = 4 + 2;
-    else if (head[3] == 4) rest = 16 + 2;
-    else if (head[3] == 3) rest = ReceiveOneByte(FSocksTimeout) + 2;
-    else return false;
+    if (head[3] == 1)
+        rest = 4 + 2;
+    else if (head[3] == 4)
+        rest = 16 + 2;
+    else if (head[3] == 3)
+        rest = ReceiveOneByte(FSocksTimeout) + 2;
+    else
+        return false;
     ReceiveExactText(rest, FSocksTimeout);
     return FErrorCode == 0;
 }

@@ -12,8 +12,8 @@
 uint32_t TickNow() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                        static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    const uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
@@ -137,8 +137,7 @@ long FindLineBreak(const std::string& text, std::string& lineEnd) {
     lineEnd = text.substr(p, 1);
     if (p + 1 < text.size()) {
         const char next = text[p + 1];
-        if ((text[p] == '\r' && next == '\n') || (text[p] == '\n' && next == '\r'))
-            lineEnd += next;
+        if ((text[p] == '\r' && next == '\n') || (text[p] == '\n' && next == '\r')) lineEnd += next;
     }
     return static_cast<long>(p) + 1;
 }
@@ -147,7 +146,8 @@ namespace {
 bool SameTextNoCase(const std::string& a, const char* b) {
     size_t i = 0;
     for (; i < a.size() && b[i]; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return i == a.size() && b[i] == '\0';
 }
@@ -155,8 +155,10 @@ bool SameTextNoCase(const std::string& a, const char* b) {
 void SplitAuthority(const std::string& authority, TUrlParts& parts) {
     if (!authority.empty() && authority[0] == '[') {
         const size_t close = authority.find(']');
-        parts.Host = authority.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-        if (close != std::string::npos && close + 1 < authority.size() && authority[close + 1] == ':')
+        parts.Host =
+            authority.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        if (close != std::string::npos && close + 1 < authority.size() &&
+            authority[close + 1] == ':')
             parts.Port = authority.substr(close + 2);
         return;
     }

@@ -113,19 +113,32 @@ int ErrnoToSockError(int err) {
 
 int AddrInfoToSockError(int result, int savedErrno) {
     switch (result) {
-        case 0: return 0;
-        case EAI_NONAME: return kSockHostNotFound;
-        case EAI_AGAIN: return kSockTryAgain;
-        case EAI_FAIL: return kSockNoRecovery;
-        case EAI_NODATA: return kSockNoData;
-        case EAI_ADDRFAMILY: return kSockNoData;
-        case EAI_FAMILY: return kSockFamilyNotSupported;
-        case EAI_SOCKTYPE: return kSockNotSupported;
-        case EAI_SERVICE: return kSockServiceNotFound;
-        case EAI_BADFLAGS: return kSockInvalidArgument;
-        case EAI_MEMORY: return kSockNoMemory;
-        case EAI_SYSTEM: return savedErrno ? ErrnoToSockError(savedErrno) : kSockNoRecovery;
-        default: return kSockNoRecovery;
+        case 0:
+            return 0;
+        case EAI_NONAME:
+            return kSockHostNotFound;
+        case EAI_AGAIN:
+            return kSockTryAgain;
+        case EAI_FAIL:
+            return kSockNoRecovery;
+        case EAI_NODATA:
+            return kSockNoData;
+        case EAI_ADDRFAMILY:
+            return kSockNoData;
+        case EAI_FAMILY:
+            return kSockFamilyNotSupported;
+        case EAI_SOCKTYPE:
+            return kSockNotSupported;
+        case EAI_SERVICE:
+            return kSockServiceNotFound;
+        case EAI_BADFLAGS:
+            return kSockInvalidArgument;
+        case EAI_MEMORY:
+            return kSockNoMemory;
+        case EAI_SYSTEM:
+            return savedErrno ? ErrnoToSockError(savedErrno) : kSockNoRecovery;
+        default:
+            return kSockNoRecovery;
     }
 }
 

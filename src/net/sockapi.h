@@ -18,8 +18,8 @@ constexpr int kSockWouldBlock = 10035;
 constexpr int kSockInProgress = 10036;
 constexpr int kSockNotSupported = 10044;
 constexpr int kSockFamilyNotSupported = 10047;
-constexpr int kSockAborted = 10053;       // stopped through StopFlag
-constexpr int kSockConnReset = 10054;     // peer closed
+constexpr int kSockAborted = 10053;        // stopped through StopFlag
+constexpr int kSockConnReset = 10054;      // peer closed
 constexpr int kSockNoBufferSpace = 10055;  // line or document over its bound
 constexpr int kSockTimedOut = 10060;
 constexpr int kSockConnRefused = 10061;
@@ -30,7 +30,7 @@ constexpr int kSockTryAgain = 11002;
 constexpr int kSockNoRecovery = 11003;
 constexpr int kSockNoData = 11004;
 
-constexpr int kSocketError = -1;  // SOCKET_ERROR
+constexpr int kSocketError = -1;    // SOCKET_ERROR
 constexpr int kInvalidSocket = -1;  // INVALID_SOCKET
 
 // Raised only when a socket's RaiseExcept is set, and when the interface cannot start.

@@ -37,7 +37,7 @@ constexpr size_t kMaxInstanceDatagram = 16384;
 // This guard's socket in the directory. Every call is non-blocking: a copy that does not
 // read its socket (hung) can never hold up another.
 class TInstanceChannel {
-  public:
+public:
     // Binds a socket under a fresh random name in directory (already prepared).
     explicit TInstanceChannel(const std::string& directory);
     // Closes the socket and removes its file.
@@ -62,7 +62,7 @@ class TInstanceChannel {
     // Garbled or oversized datagrams are dropped on the way.
     bool Receive(TInstanceMessage& msg);
 
-  private:
+private:
     // 0, or the errno of the failed send.
     int SendTo(const std::string& path, const std::string& datagram);
 
@@ -76,7 +76,7 @@ enum class TLockResult { Taken, HeldElsewhere, Failed };
 // The named lock of one instance name, held until Release or destruction (or the end of
 // the process, when the system drops it even after a crash).
 class TNamedLock {
-  public:
+public:
     TNamedLock() = default;
     ~TNamedLock() { Release(); }
     TNamedLock(const TNamedLock&) = delete;
@@ -88,7 +88,7 @@ class TNamedLock {
     void Release();
     bool Held() const { return FFd >= 0; }
 
-  private:
+private:
     int FFd = -1;
 };
 

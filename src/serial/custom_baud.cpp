@@ -1,8 +1,9 @@
 #include "serial/custom_baud.h"
 
 #include <asm/termbits.h>
-#include <cerrno>
 #include <sys/ioctl.h>
+
+#include <cerrno>
 
 int SetCustomBaud(int fd, int baud) {
     struct termios2 t {};

@@ -78,7 +78,8 @@ std::string TLuComThread::FrameLine(const std::string& line, bool general, bool 
             adr = 255;
         else if (!ToInt(rs485adr, adr))
             adr = 16;
-        framed.insert(framed.begin(), static_cast<char>(static_cast<unsigned char>(((adr % 256) + 256) % 256)));
+        framed.insert(framed.begin(),
+                      static_cast<char>(static_cast<unsigned char>(((adr % 256) + 256) % 256)));
     }
     return framed;
 }

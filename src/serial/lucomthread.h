@@ -45,8 +45,8 @@ public:
 
     // The line as it goes on the wire, before the CR: optional checksum frame, then the
     // optional RS-485 address byte in front.
-    static std::string FrameLine(const std::string& line, bool general, bool useCRC,
-                                 bool useRS485, const std::string& rs485adr);
+    static std::string FrameLine(const std::string& line, bool general, bool useCRC, bool useRS485,
+                                 const std::string& rs485adr);
 
     // Drive the output lines inverted (True clears the line) while the port is open; the
     // thread applies the change at its next pass, since it alone touches the port.

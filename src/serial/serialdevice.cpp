@@ -31,12 +31,12 @@ struct TSpeed {
 };
 
 const TSpeed Speeds[] = {
-    {50, B50},         {75, B75},         {110, B110},         {134, B134},
-    {150, B150},       {200, B200},       {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
@@ -115,39 +115,67 @@ TSerialDevice::~TSerialDevice() {
 
 std::string TSerialDevice::GetErrorName(int code) {
     switch (code) {
-        case ErrAlreadyOwned: return "ErrAlreadyOwned";
-        case ErrAlreadyInUse: return "ErrAlreadyInUse";
-        case ErrWrongParameter: return "ErrWrongParameter";
-        case ErrPortNotOpen: return "ErrPortNotOpen";
-        case ErrNoDeviceAnswer: return "ErrNoDeviceAnswer";
-        case ErrMaxBuffer: return "ErrMaxBuffer";
-        case ErrTimeout: return "ErrTimeout";
-        case ErrNotRead: return "ErrNotRead";
-        case ErrFrame: return "ErrFrame";
-        case ErrOverrun: return "ErrOverrun";
-        case ErrRxOver: return "ErrRxOver";
-        case ErrRxParity: return "ErrRxParity";
-        case ErrTxFull: return "ErrTxFull";
-        default: return "";
+        case ErrAlreadyOwned:
+            return "ErrAlreadyOwned";
+        case ErrAlreadyInUse:
+            return "ErrAlreadyInUse";
+        case ErrWrongParameter:
+            return "ErrWrongParameter";
+        case ErrPortNotOpen:
+            return "ErrPortNotOpen";
+        case ErrNoDeviceAnswer:
+            return "ErrNoDeviceAnswer";
+        case ErrMaxBuffer:
+            return "ErrMaxBuffer";
+        case ErrTimeout:
+            return "ErrTimeout";
+        case ErrNotRead:
+            return "ErrNotRead";
+        case ErrFrame:
+            return "ErrFrame";
+        case ErrOverrun:
+            return "ErrOverrun";
+        case ErrRxOver:
+            return "ErrRxOver";
+        case ErrRxParity:
+            return "ErrRxParity";
+        case ErrTxFull:
+            return "ErrTxFull";
+        default:
+            return "";
     }
 }
 
 std::string TSerialDevice::GetErrorDesc(int code) {
     switch (code) {
-        case 0: return "OK";
-        case ErrAlreadyOwned: return "Port owned by other process";
-        case ErrAlreadyInUse: return "Instance already in use";
-        case ErrWrongParameter: return "Wrong paramter at call";
-        case ErrPortNotOpen: return "Instance not yet connected";
-        case ErrNoDeviceAnswer: return "No device answer detected";
-        case ErrMaxBuffer: return "Maximal buffer length exceeded";
-        case ErrTimeout: return "Timeout during operation";
-        case ErrNotRead: return "Reading of data failed";
-        case ErrFrame: return "Receive framing error";
-        case ErrOverrun: return "Receive Overrun Error";
-        case ErrRxOver: return "Receive Queue overflow";
-        case ErrRxParity: return "Receive Parity Error";
-        case ErrTxFull: return "Tranceive Queue is full";
+        case 0:
+            return "OK";
+        case ErrAlreadyOwned:
+            return "Port owned by other process";
+        case ErrAlreadyInUse:
+            return "Instance already in use";
+        case ErrWrongParameter:
+            return "Wrong paramter at call";
+        case ErrPortNotOpen:
+            return "Instance not yet connected";
+        case ErrNoDeviceAnswer:
+            return "No device answer detected";
+        case ErrMaxBuffer:
+            return "Maximal buffer length exceeded";
+        case ErrTimeout:
+            return "Timeout during operation";
+        case ErrNotRead:
+            return "Reading of data failed";
+        case ErrFrame:
+            return "Receive framing error";
+        case ErrOverrun:
+            return "Receive Overrun Error";
+        case ErrRxOver:
+            return "Receive Queue overflow";
+        case ErrRxParity:
+            return "Receive Parity Error";
+        case ErrTxFull:
+            return "Tranceive Queue is full";
         default: {
             char buf[256];
             return strerror_r(code, buf, sizeof buf);
@@ -305,11 +333,21 @@ TLineSettings TSerialDevice::BuildLineSettings(int baud, int bits, char parity, 
     d.BaudRate = static_cast<uint32_t>(baud);
     d.ByteSize = static_cast<uint8_t>(bits);
     switch (std::toupper(static_cast<unsigned char>(parity))) {
-        case 'O': d.Parity = 1; break;
-        case 'E': d.Parity = 2; break;
-        case 'M': d.Parity = 3; break;
-        case 'S': d.Parity = 4; break;
-        default: d.Parity = 0; break;
+        case 'O':
+            d.Parity = 1;
+            break;
+        case 'E':
+            d.Parity = 2;
+            break;
+        case 'M':
+            d.Parity = 3;
+            break;
+        case 'S':
+            d.Parity = 4;
+            break;
+        default:
+            d.Parity = 0;
+            break;
     }
     d.StopBits = static_cast<uint8_t>(stop);
     d.XonChar = 17;
@@ -325,9 +363,11 @@ TLineSettings TSerialDevice::BuildLineSettings(int baud, int bits, char parity, 
 
 void TSerialDevice::ConfigurePort(int baud, int bits, char parity, int stop, bool softFlow,
                                   bool hardFlow) {
-    FLineSettings = BuildLineSettings(baud, bits, parity, stop, softFlow, hardFlow, FRecvBufferSize);
+    FLineSettings =
+        BuildLineSettings(baud, bits, parity, stop, softFlow, hardFlow, FRecvBufferSize);
     if (FRTSToggle && !hardFlow)
-        FLineSettings.Flags = (FLineSettings.Flags & ~DCB_RTS_CONTROL_MASK) | DCB_RTS_CONTROL_TOGGLE;
+        FLineSettings.Flags =
+            (FLineSettings.Flags & ~DCB_RTS_CONTROL_MASK) | DCB_RTS_CONTROL_TOGGLE;
     StoreCommState();
 }
 
@@ -410,10 +450,18 @@ void TSerialDevice::FetchCommState() {
         d.DCBlength = sizeof(TLineSettings);
         if (const int baud = BaudOf(cfgetospeed(&t))) d.BaudRate = static_cast<uint32_t>(baud);
         switch (t.c_cflag & CSIZE) {
-            case CS5: d.ByteSize = 5; break;
-            case CS6: d.ByteSize = 6; break;
-            case CS7: d.ByteSize = 7; break;
-            default: d.ByteSize = 8; break;
+            case CS5:
+                d.ByteSize = 5;
+                break;
+            case CS6:
+                d.ByteSize = 6;
+                break;
+            case CS7:
+                d.ByteSize = 7;
+                break;
+            default:
+                d.ByteSize = 8;
+                break;
         }
         if (!(t.c_cflag & PARENB))
             d.Parity = 0;
@@ -650,7 +698,8 @@ std::string TSerialDevice::ReadChunk(int timeout) {
     }
     if (n > 0) {
         result.resize(std::min<size_t>(static_cast<size_t>(n), ChunkLimit));
-        result.resize(static_cast<size_t>(ReadBuffer(result.data(), static_cast<int>(result.size()))));
+        result.resize(
+            static_cast<size_t>(ReadBuffer(result.data(), static_cast<int>(result.size()))));
     }
     RaiseIfError();
     return result;
@@ -662,9 +711,9 @@ std::string TSerialDevice::ReadUntil(int timeout, const std::string& terminator)
     SetError(0);
     if (terminator.empty()) return result;
     const bool lineEndMode = ConvertLineEnd && terminator == "\r\n";
-    const size_t limit = MaxLineLength > 0 ? std::min<size_t>(static_cast<size_t>(MaxLineLength),
-                                                              HardLineLimit)
-                                           : HardLineLimit;
+    const size_t limit = MaxLineLength > 0
+                             ? std::min<size_t>(static_cast<size_t>(MaxLineLength), HardLineLimit)
+                             : HardLineLimit;
     std::string gathered;
     size_t found = std::string::npos, termLen = terminator.size();
     int left = timeout;
@@ -697,7 +746,8 @@ std::string TSerialDevice::ReadUntil(int timeout, const std::string& terminator)
             break;
         }
         if (!InterPacketTimeout) {
-            left -= static_cast<int>(std::min<uint32_t>(TickElapsed(passStart, TickNow()), 0x7fffffff));
+            left -=
+                static_cast<int>(std::min<uint32_t>(TickElapsed(passStart, TickNow()), 0x7fffffff));
             if (left <= 0) {
                 SetError(ErrTimeout);
                 break;
@@ -806,7 +856,8 @@ std::string TSerialDevice::SendDialCommand(const std::string& command) {
 namespace {
 std::string LittleEndian32(uint32_t v) {
     std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xff);
+    for (int i = 0; i < 4; ++i)
+        s[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xff);
     return s;
 }
 uint32_t FromLittleEndian32(const std::string& s) {

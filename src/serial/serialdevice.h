@@ -105,8 +105,8 @@ public:
     // Maps driver line-error flags to a code; later matches win, 0 when none is set.
     static int DecodeLineErrors(uint32_t flags);
     // The line-settings record for these arguments, as ConfigurePort builds it.
-    static TLineSettings BuildLineSettings(int baud, int bits, char parity, int stop,
-                                           bool softFlow, bool hardFlow, int recvBufferSize);
+    static TLineSettings BuildLineSettings(int baud, int bits, char parity, int stop, bool softFlow,
+                                           bool hardFlow, int recvBufferSize);
     // The path a port name opens: COMn (any case) is /dev/ttyS(n-1), anything else itself.
     static std::string DevicePathFor(const std::string& name);
 

@@ -53,7 +53,8 @@ public:
     int AmPm() {
         if (FPos + 1 < FText.size()) {
             const char a = static_cast<char>(std::toupper(static_cast<unsigned char>(FText[FPos])));
-            const char m = static_cast<char>(std::toupper(static_cast<unsigned char>(FText[FPos + 1])));
+            const char m =
+                static_cast<char>(std::toupper(static_cast<unsigned char>(FText[FPos + 1])));
             if ((a == 'A' || a == 'P') && m == 'M') {
                 FPos += 2;
                 return a == 'A' ? 1 : 2;

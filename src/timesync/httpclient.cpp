@@ -148,8 +148,7 @@ void THttpClient::BuildRequestHeaders(const std::string& method, const TRequestP
     }
     if (!FCookies.Empty()) {
         std::string cookies;
-        for (size_t i = 0; i < FCookies.Count(); ++i)
-            cookies += (i ? "; " : "") + FCookies[i];
+        for (size_t i = 0; i < FCookies.Count(); ++i) cookies += (i ? "; " : "") + FCookies[i];
         top("Cookie: " + cookies);
     }
     const std::string prefix = plan.PlainProxy ? "Proxy-" : "";
@@ -165,8 +164,10 @@ void THttpClient::BuildRequestHeaders(const std::string& method, const TRequestP
         top("Proxy-Authorization: Basic " + Base64Text(FProxyUser + ":" + FProxyPass));
     const std::string host =
         IsIPv6Literal(plan.Url.Host) ? "[" + plan.Url.Host + "]" : plan.Url.Host;
-    if (FAddPortNumberToHost && plan.Url.Port != "80") top("Host: " + host + ":" + plan.Url.Port);
-    else top("Host: " + host);
+    if (FAddPortNumberToHost && plan.Url.Port != "80")
+        top("Host: " + host + ":" + plan.Url.Port);
+    else
+        top("Host: " + host);
     std::string target = plan.Uri;
     if (plan.PlainProxy) target = plan.Url.Protocol + "://" + host + ":" + plan.Url.Port + target;
     if (target == "/*") target = "*";
@@ -277,9 +278,12 @@ void THttpClient::ReadHeaders(bool& closeAfter, int64_t& announcedSize, bool pla
         const std::string upper = UpperCase(header);
         if (StartsWith(upper, "CONTENT-LENGTH:")) {
             announcedSize = DecimalOrMinusOne(HeaderValue(header));
-            if (announcedSize < 0) framingError = kSockInvalidArgument;
-            else if (announcedSize > FMaxDocumentSize) framingError = kSockNoBufferSpace;
-            else if (FTransferKind == TTransferKind::UntilClose) FTransferKind = TTransferKind::Counted;
+            if (announcedSize < 0)
+                framingError = kSockInvalidArgument;
+            else if (announcedSize > FMaxDocumentSize)
+                framingError = kSockNoBufferSpace;
+            else if (FTransferKind == TTransferKind::UntilClose)
+                FTransferKind = TTransferKind::Counted;
         } else if (StartsWith(upper, "CONTENT-TYPE:")) {
             FMimeType = HeaderValue(header);
         } else if (StartsWith(upper, "TRANSFER-ENCODING:")) {
@@ -326,7 +330,8 @@ bool THttpClient::ReadCounted(int64_t count) {
     std::string buffer;
     for (int64_t left = count; left > 0 && FSock.ErrorCode() == 0;) {
         buffer.resize(static_cast<size_t>(std::min(left, chunk)));
-        const int got = FSock.ReceiveExact(buffer.data(), static_cast<int>(buffer.size()), FTimeout);
+        const int got =
+            FSock.ReceiveExact(buffer.data(), static_cast<int>(buffer.size()), FTimeout);
         AppendToDocument(buffer.substr(0, static_cast<size_t>(got)));
         left -= got;
     }
@@ -372,9 +377,15 @@ void THttpClient::CollectCookies() {
 void THttpClient::ReadBody(const std::string& method, int64_t announcedSize) {
     if (method == "HEAD" || FResultCode == 204 || FResultCode == 304) return;
     switch (FTransferKind) {
-        case TTransferKind::UntilClose: ReadUntilClose(); break;
-        case TTransferKind::Counted: ReadCounted(announcedSize); break;
-        case TTransferKind::Chunked: ReadChunks(); break;
+        case TTransferKind::UntilClose:
+            ReadUntilClose();
+            break;
+        case TTransferKind::Counted:
+            ReadCounted(announcedSize);
+            break;
+        case TTransferKind::Chunked:
+            ReadChunks();
+            break;
     }
 }
 

@@ -24,7 +24,7 @@ std::string OffsetText(TDateTime accepted, TDateTime pcClock) {
 
 const std::vector<std::string>& TLuTimeSync::DefaultServers() {
     static const std::vector<std::string> servers = {
-        "pool.ntp.org",   "0.pool.ntp.org", "1.pool.ntp.org",      "2.pool.ntp.org",
+        "pool.ntp.org",   "0.pool.ntp.org",      "1.pool.ntp.org", "2.pool.ntp.org",
         "3.pool.ntp.org", "europe.pool.ntp.org", "pool.ntp.org"};
     return servers;
 }

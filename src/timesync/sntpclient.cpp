@@ -45,10 +45,10 @@ void TSntpClient::ClearPacket(TNtpPacket& packet) { packet = TNtpPacket{}; }
 std::string TSntpClient::PacketToBytes(const TNtpPacket& packet) {
     std::string bytes{static_cast<char>(packet.LeapVersionMode), static_cast<char>(packet.Stratum),
                       static_cast<char>(packet.Poll), static_cast<char>(packet.Precision)};
-    for (int32_t word : {packet.RootDelay, packet.RootDispersion, packet.ReferenceId,
-                         packet.RefSeconds, packet.RefFraction, packet.OrgSeconds,
-                         packet.OrgFraction, packet.RcvSeconds, packet.RcvFraction,
-                         packet.XmitSeconds, packet.XmitFraction})
+    for (int32_t word :
+         {packet.RootDelay, packet.RootDispersion, packet.ReferenceId, packet.RefSeconds,
+          packet.RefFraction, packet.OrgSeconds, packet.OrgFraction, packet.RcvSeconds,
+          packet.RcvFraction, packet.XmitSeconds, packet.XmitFraction})
         bytes += Int32ToBigEndian(static_cast<uint32_t>(word));
     return bytes;
 }
@@ -59,9 +59,9 @@ void TSntpClient::BytesToPacket(const std::string& bytes, TNtpPacket& packet) {
     packet.Stratum = static_cast<uint8_t>(bytes[1]);
     packet.Poll = static_cast<uint8_t>(bytes[2]);
     packet.Precision = static_cast<uint8_t>(bytes[3]);
-    int32_t* words[] = {&packet.RootDelay,  &packet.RootDispersion, &packet.ReferenceId,
-                        &packet.RefSeconds, &packet.RefFraction,    &packet.OrgSeconds,
-                        &packet.OrgFraction, &packet.RcvSeconds,    &packet.RcvFraction,
+    int32_t* words[] = {&packet.RootDelay,   &packet.RootDispersion, &packet.ReferenceId,
+                        &packet.RefSeconds,  &packet.RefFraction,    &packet.OrgSeconds,
+                        &packet.OrgFraction, &packet.RcvSeconds,     &packet.RcvFraction,
                         &packet.XmitSeconds, &packet.XmitFraction};
     size_t pos = 5;
     for (int32_t* word : words) {
@@ -86,8 +86,8 @@ bool TSntpClient::ReplyIsUsable(const TNtpPacket& reply) {
     const bool xmitZero = reply.XmitSeconds == 0 && reply.XmitFraction == 0;
     const bool rcvZero = reply.RcvSeconds == 0 && reply.RcvFraction == 0;
     // Stratum 0 is a kiss-o'-death; leap 3 a server that is not synchronised itself.
-    return mode == 4 && version >= 1 && version <= 4 && reply.Stratum >= 1 &&
-           reply.Stratum <= 15 && NtpLeap(reply.LeapVersionMode) != 3 && !xmitZero && !rcvZero;
+    return mode == 4 && version >= 1 && version <= 4 && reply.Stratum >= 1 && reply.Stratum <= 15 &&
+           NtpLeap(reply.LeapVersionMode) != 3 && !xmitZero && !rcvZero;
 }
 
 bool TSntpClient::SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction) {
@@ -102,8 +102,8 @@ bool TSntpClient::SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction) {
     return FSock.ErrorCode() == 0;
 }
 
-bool TSntpClient::AwaitReply(const TSockAddr& server, uint32_t nonceSeconds,
-                             uint32_t nonceFraction, uint32_t sentAt, TNtpPacket& reply) {
+bool TSntpClient::AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uint32_t nonceFraction,
+                             uint32_t sentAt, TNtpPacket& reply) {
     for (;;) {
         int left = -1;
         if (FTimeout >= 0) {

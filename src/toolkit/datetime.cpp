@@ -85,8 +85,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
         day > DaysInMonth(year, month))
         return false;
-    result = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                               static_cast<unsigned>(day))) +
+    result = static_cast<double>(
+                 DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day))) +
              UnixDateDelta;
     return true;
 }
@@ -111,8 +111,7 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec) {
     return r;
 }
 
-TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                         int msec) {
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec) {
     return EncodeDate(year, month, day) + EncodeTime(hour, minute, second, msec);
 }
 

@@ -28,7 +28,8 @@ bool WakeRequested = false;
 
 void PostDrain() {
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
 }
 
 uint32_t TickMs() {

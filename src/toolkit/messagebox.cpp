@@ -25,10 +25,11 @@ void ShowException(const std::string& message) {
 }
 
 TMessageRecorder::TMessageRecorder(int answer) : Answer(answer) {
-    FPrevious = SetMessageBoxHandler([this](const std::string& t, const std::string& c, unsigned f) {
-        Shown.push_back(TEntry{t, c, f});
-        return Answer;
-    });
+    FPrevious =
+        SetMessageBoxHandler([this](const std::string& t, const std::string& c, unsigned f) {
+            Shown.push_back(TEntry{t, c, f});
+            return Answer;
+        });
 }
 
 TMessageRecorder::~TMessageRecorder() { SetMessageBoxHandler(std::move(FPrevious)); }

@@ -37,7 +37,9 @@ public:
 
     bool FreeOnTerminate() const { return FFreeOnTerminate; }
     void SetFreeOnTerminate(bool value) { FFreeOnTerminate = value; }
-    void SetOnTerminate(std::function<void(TThread*)> handler) { FOnTerminate = std::move(handler); }
+    void SetOnTerminate(std::function<void(TThread*)> handler) {
+        FOnTerminate = std::move(handler);
+    }
     // What escaped Execute, if anything (the thread catches it so the process lives on).
     std::exception_ptr FatalException() const { return FFatalException; }
     // Thread objects that exist right now, freed-on-terminate ones until they are gone.

@@ -39,7 +39,9 @@ protected:
         return v;
     }
 
-    static QColor PanelColour(const TForm1& f) { return f.Panel3->palette().color(QPalette::Window); }
+    static QColor PanelColour(const TForm1& f) {
+        return f.Panel3->palette().color(QPalette::Window);
+    }
 
     // The window's own time servers are public: tests ask a loopback port nobody serves.
     static TFormOptions Options(int trayAvailable) {

@@ -73,7 +73,7 @@ struct TRawPeer {
 };
 
 class GuardTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char pattern[] = "/tmp/tiktaal-guard-XXXXXX";
         Root = mkdtemp(pattern);
@@ -103,7 +103,7 @@ class GuardTest : public ::testing::Test {
 
     std::string Root, Dir;
 
-  private:
+private:
     std::string FOld;
 };
 

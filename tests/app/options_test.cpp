@@ -14,10 +14,10 @@ TEST(Options, RepeatableSourcesAndTheClockSwitch) {
     TProgramOptions o;
     std::vector<std::string> qt;
     std::string error;
-    ASSERT_TRUE(Parse({"--time-server", "127.0.0.2", "--time-server=127.0.0.3",
-                       "--time-script", "http://127.0.0.1:8080/time.php", "--no-set-clock",
-                       "-platform", "offscreen"},
-                      o, qt, error))
+    ASSERT_TRUE(
+        Parse({"--time-server", "127.0.0.2", "--time-server=127.0.0.3", "--time-script",
+               "http://127.0.0.1:8080/time.php", "--no-set-clock", "-platform", "offscreen"},
+              o, qt, error))
         << error;
     EXPECT_EQ(o.TimeServers, (std::vector<std::string>{"127.0.0.2", "127.0.0.3"}));
     EXPECT_EQ(o.TimeScripts, (std::vector<std::string>{"http://127.0.0.1:8080/time.php"}));

@@ -30,8 +30,9 @@ TEST(Settings, GarbledOrTruncatedStoreGivesDefaults) {
 
 TEST(Settings, TypesAreChecked) {
     TTempConfig cfg;
-    cfg.WriteStore("REGEDIT4\n[Software\\Tiktaal]\n\"baudRate\"=dword:00000003\n"
-                   "\"HideOnStart\"=\"1\"\n\"ATString\"=dword:00000001\n");
+    cfg.WriteStore(
+        "REGEDIT4\n[Software\\Tiktaal]\n\"baudRate\"=dword:00000003\n"
+        "\"HideOnStart\"=\"1\"\n\"ATString\"=dword:00000001\n");
     EXPECT_EQ(RegReadInteger("baudRate", 5, SettingsKey), 5);
     EXPECT_FALSE(RegReadBool("HideOnStart", false, SettingsKey));
     std::string prefix;

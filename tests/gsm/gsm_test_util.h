@@ -11,6 +11,5 @@ inline std::u16string U(const std::string& utf8) { return Utf8ToUtf16(utf8); }
 // 2025-01-20 12:34:56 (zone +8 quarter hours).
 inline std::string DeliverPdu(const std::string& firstOctet, const std::string& dcs,
                               const std::string& udl, const std::string& userData) {
-    return "00" + firstOctet + "0B918421436587F9" + "00" + dcs +
-           "52100221436580" + udl + userData;
+    return "00" + firstOctet + "0B918421436587F9" + "00" + dcs + "52100221436580" + udl + userData;
 }

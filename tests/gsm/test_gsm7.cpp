@@ -56,9 +56,11 @@ TEST(Gsm7, UnpackingStopsAtNonHex) {
 
 TEST(Gsm7, EscapeAndZeroRunDecodingRules) {
     const auto decode = [](const std::string& septets) { return Gsm7HexToText(PackGsm7(septets)); };
-    EXPECT_EQ(decode("ab\x1B"), u"ab");             // escape as the last septet
-    EXPECT_EQ(decode("a\x1B\x1B" "b"), u"a b");      // escape escape is a space
-    EXPECT_EQ(decode("a\x1B\x41"), u"a?");           // no such extension
+    EXPECT_EQ(decode("ab\x1B"), u"ab");  // escape as the last septet
+    EXPECT_EQ(decode("a\x1B\x1B"
+                     "b"),
+              u"a b");                      // escape escape is a space
+    EXPECT_EQ(decode("a\x1B\x41"), u"a?");  // no such extension
     EXPECT_EQ(decode(std::string("a\0\0\0", 4)), std::u16string(u"a\0", 2));
     EXPECT_EQ(decode(std::string("\0\0\x1B\x0A", 4)), std::u16string(u"\0\f", 2));
     EXPECT_EQ(decode(std::string("\0\0b", 3)), u"@@b");

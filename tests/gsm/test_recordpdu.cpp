@@ -6,7 +6,14 @@
 
 TEST(RecordPdu, StatusReport) {
     TSmsPdu r;
-    ASSERT_TRUE(DecodeRecordPdu(true, "0006" "2A" "0B918421436587F9" "52100221436580" "52100221436580" "00", r));
+    ASSERT_TRUE(DecodeRecordPdu(true,
+                                "0006"
+                                "2A"
+                                "0B918421436587F9"
+                                "52100221436580"
+                                "52100221436580"
+                                "00",
+                                r));
     EXPECT_EQ(r.Kind, skStatusReport);
     EXPECT_EQ(r.MessageReference, 0x2A);
     EXPECT_EQ(r.Address, "48123456789");
@@ -19,7 +26,8 @@ TEST(RecordPdu, DeliverWithServiceCentreMapsTextToLatin1) {
     // A £ [ Δ € x: extension pairs for [ and €, which Latin-1 lacks; Greek capitals as '?'.
     const std::string ud = PackGsm7("A\x01\x1B\x3C\x10\x1B\x65x");
     TSmsPdu r;
-    ASSERT_TRUE(DecodeRecordPdu(true, "07918406010000F0" + DeliverPdu("04", "00", "08", ud).substr(2), r));
+    ASSERT_TRUE(
+        DecodeRecordPdu(true, "07918406010000F0" + DeliverPdu("04", "00", "08", ud).substr(2), r));
     EXPECT_EQ(r.ServiceCentre, "48601000000");
     EXPECT_EQ(r.Kind, skDeliver);
     EXPECT_EQ(r.Address, "48123456789");
@@ -29,10 +37,19 @@ TEST(RecordPdu, DeliverWithServiceCentreMapsTextToLatin1) {
 }
 
 TEST(RecordPdu, KindsByDirection) {
-    const struct { bool incoming; std::string pdu; uint8_t kind; uint8_t mr; bool ok; } cases[] = {
-        {true, "00012A", skSubmitReport, 0x2A, true},  {false, "00002A", skDeliverReport, 0x2A, true},
-        {false, "0001", skSubmit, 0, true},            {false, "0002", skCommand, 0, true},
-        {true, "0003", skUnknown, 0, false},           {true, "0001", skSubmitReport, 0, false},
+    const struct {
+        bool incoming;
+        std::string pdu;
+        uint8_t kind;
+        uint8_t mr;
+        bool ok;
+    } cases[] = {
+        {true, "00012A", skSubmitReport, 0x2A, true},
+        {false, "00002A", skDeliverReport, 0x2A, true},
+        {false, "0001", skSubmit, 0, true},
+        {false, "0002", skCommand, 0, true},
+        {true, "0003", skUnknown, 0, false},
+        {true, "0001", skSubmitReport, 0, false},
     };
     for (const auto& c : cases) {
         TSmsPdu r;
@@ -43,9 +60,16 @@ TEST(RecordPdu, KindsByDirection) {
 }
 
 TEST(RecordPdu, CutPdusFailWithoutReadingPastTheEnd) {
-    const std::string pdu = "0006" "2A" "0B918421436587F9" "52100221436580" "52100221436580" "00";
+    const std::string pdu =
+        "0006"
+        "2A"
+        "0B918421436587F9"
+        "52100221436580"
+        "52100221436580"
+        "00";
     TSmsPdu r;
-    for (size_t n = 0; n < pdu.size(); ++n) EXPECT_FALSE(DecodeRecordPdu(true, pdu.substr(0, n), r)) << n;
+    for (size_t n = 0; n < pdu.size(); ++n)
+        EXPECT_FALSE(DecodeRecordPdu(true, pdu.substr(0, n), r)) << n;
     EXPECT_FALSE(DecodeRecordPdu(true, "07zz", r));
 }
 
@@ -64,12 +88,14 @@ TEST(Scts, TimeZoneArithmetic) {
     EXPECT_NEAR(DecodeScts("52100221000080"), EncodeDateTime(2025, 1, 20, 11, 0, 0), 1e-9);
     EXPECT_NEAR(DecodeScts("52100221000088"), EncodeDateTime(2025, 1, 20, 15, 0, 0), 1e-9);
     EXPECT_NEAR(DecodeScts("52100221000000"), EncodeDateTime(2025, 1, 20, 13, 0, 0), 1e-9);
-    EXPECT_NEAR(DecodeScts("52100221000001"), EncodeDateTime(2025, 1, 20, 13, 0, 0) - 2.5 / 24, 1e-9);
+    EXPECT_NEAR(DecodeScts("52100221000001"), EncodeDateTime(2025, 1, 20, 13, 0, 0) - 2.5 / 24,
+                1e-9);
 }
 
 TEST(Scts, CenturyAndInvalidStamps) {
     EXPECT_EQ(DecodeDate(DecodeScts("59100221000000")).Year, 2095);
     EXPECT_EQ(DecodeDate(DecodeScts("69100221000000")).Year, 1996);
-    for (const char* bad : {"", "5210022100008", "52310221000080", "5210022100A080", "521002210000A0"})
+    for (const char* bad :
+         {"", "5210022100008", "52310221000080", "5210022100A080", "521002210000A0"})
         EXPECT_EQ(DecodeScts(bad), 0) << bad;
 }

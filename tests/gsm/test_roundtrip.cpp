@@ -24,10 +24,14 @@ public:
         std::u16string text;
         while (text.size() < length) {
             const unsigned pick = Below(20);
-            if (pick == 0) text += u"\r\n";
-            else if (pick < 3) text += u'@';
-            else if (pick < 5) text += GsmExtensions[Below(10)].Character;
-            else text += Ordinary(coding);
+            if (pick == 0)
+                text += u"\r\n";
+            else if (pick < 3)
+                text += u'@';
+            else if (pick < 5)
+                text += GsmExtensions[Below(10)].Character;
+            else
+                text += Ordinary(coding);
         }
         size_t at = Below(static_cast<unsigned>(text.size()));
         while (at > 0 && text[at - 1] == u'\r') --at;  // CR LF stays a pair
@@ -39,7 +43,7 @@ public:
 private:
     char16_t Ordinary(TSmsCoding coding) {
         for (;;) {
-            const char16_t c = coding == scGsm7 ? GsmAlphabet[Below(128)]
+            const char16_t c = coding == scGsm7   ? GsmAlphabet[Below(128)]
                                : coding == sc8Bit ? static_cast<char16_t>(Below(256))
                                                   : static_cast<char16_t>(Below(0xD800));
             if (c != u'\r' && c != u'\n' && c != GsmEscape) return c;
@@ -66,8 +70,7 @@ std::u16string Reassemble(const TStringList& lines, int mergeMax, uint8_t firstR
                           const std::string& number) {
     const int n = static_cast<int>(lines.Count());
     const int groups = mergeMax == 1 ? n : (n - 1) / mergeMax + 1;
-    const bool numbered = lines.Count() > 0 &&
-                          lines[0].find("\"<01z") != std::string::npos;
+    const bool numbered = lines.Count() > 0 && lines[0].find("\"<01z") != std::string::npos;
     std::u16string joined;
     for (int p = 1; p <= n; ++p) {
         const std::string& line = lines[static_cast<size_t>(p - 1)];
@@ -105,7 +108,8 @@ TEST(RoundTrip, RandomTextsComeBackWhole) {
     int checked = 0, parts = 0;
     for (int round = 0; round < 500; ++round) {
         const TSmsCoding coding = codings[round % 3];
-        const std::u16string text = maker.Make(coding, 1 + maker.Below(round % 10 == 0 ? 1400 : 480));
+        const std::u16string text =
+            maker.Make(coding, 1 + maker.Below(round % 10 == 0 ? 1400 : 480));
         const int mergeMax = 1 + static_cast<int>(maker.Below(4));
         const std::string number = numbers[maker.Below(4)];
         const bool forceUcs2 = coding == scGsm7 && maker.Below(4) == 0;
@@ -115,7 +119,8 @@ TEST(RoundTrip, RandomTextsComeBackWhole) {
         const int n = PlanMessageParts(number, text, "m", mergeMax, maker.Below(2) == 0, forceUcs2,
                                        maker.Below(2) == 0, reference, lines);
         if (n == 0) {
-            EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= u' '; }));
+            EXPECT_TRUE(
+                std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= u' '; }));
             continue;
         }
         ASSERT_EQ(static_cast<size_t>(n), lines.Count());

@@ -41,7 +41,8 @@ void ExpectConcat(const std::string& pdu, int reference, int total, int part) {
 }  // namespace
 
 TEST(SmsDecoder, DeliverWithServiceCentreAndInternationalSender) {
-    const std::string pdu = "07918406010000F0" + DeliverPdu("04", "00", "0A", "E8329BFD4697D9EC37").substr(2);
+    const std::string pdu =
+        "07918406010000F0" + DeliverPdu("04", "00", "0A", "E8329BFD4697D9EC37").substr(2);
     const TDecoded d = Decode(pdu);
     EXPECT_EQ(d.Sender, "+48123456789");
     EXPECT_EQ(d.Text, u"hellohello");
@@ -52,7 +53,13 @@ TEST(SmsDecoder, DeliverWithServiceCentreAndInternationalSender) {
 
 TEST(SmsDecoder, AlphanumericSender) {
     const std::string name = TextToGsm7Hex(u"Tiktaal");  // 49 bits: 13 semi-octets
-    const TDecoded d = Decode("0004" "0DD0" + name + "0000" "52100221436580" "0361F118");
+    const TDecoded d = Decode(
+        "0004"
+        "0DD0" +
+        name +
+        "0000"
+        "52100221436580"
+        "0361F118");
     EXPECT_EQ(d.Sender, "Tiktaal");
     EXPECT_EQ(d.Text, u"abc");
 }
@@ -63,7 +70,10 @@ TEST(SmsDecoder, ConcatenatedPartsInEveryCoding) {
     EXPECT_EQ(TextOf("44", "04", "08", header + "B541"), U("µA"));
     EXPECT_EQ(TextOf("44", "08", "0A", header + "01050041"), U("ąA"));
     ExpectConcat(DeliverPdu("44", "08", "0A", header + "01050041"), 0xAA, 2, 1);
-    ExpectConcat(DeliverPdu("44", "00", "0A", "06080400010201" "C2E231"), -1, -1, -1);
+    ExpectConcat(DeliverPdu("44", "00", "0A",
+                            "06080400010201"
+                            "C2E231"),
+                 -1, -1, -1);
     ExpectConcat(DeliverPdu("44", "04", "03", "0500"), -1, -1, -1);  // header beyond the data
 }
 
@@ -105,12 +115,17 @@ TEST(SmsDecoder, TextFailuresAndReservedScheme) {
 
 TEST(SmsDecoder, UnreadableFieldsGoToTheSink) {
     const TDecoded empty = Decode("");
-    EXPECT_EQ(empty.Messages, (std::vector<std::string>{"PDU ERROR (SMSCLen): ", "PDU ERROR (PDUType): ",
-                                                        "PDU ERROR (SenderLen): ", "PDU ERROR (TPDCS): "}));
+    EXPECT_EQ(empty.Messages,
+              (std::vector<std::string>{"PDU ERROR (SMSCLen): ", "PDU ERROR (PDUType): ",
+                                        "PDU ERROR (SenderLen): ", "PDU ERROR (TPDCS): "}));
     EXPECT_EQ(empty.Sender, "");
     EXPECT_EQ(empty.Text, u"(Decoding Error)");
     EXPECT_EQ(Decode("zz0004").Messages.at(0), "PDU ERROR (SMSCLen): zz0004");
-    EXPECT_EQ(Decode("0004" "0B91" "8421436587").Sender, "");  // address beyond the data
+    EXPECT_EQ(Decode("0004"
+                     "0B91"
+                     "8421436587")
+                  .Sender,
+              "");  // address beyond the data
 }
 
 TEST(SmsDecoder, EveryCutOfAPduDecodesSafely) {

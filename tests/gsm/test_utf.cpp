@@ -10,19 +10,24 @@ TEST(Utf, ValidTextRoundTrips) {
 }
 
 TEST(Utf, InvalidUtf8BecomesReplacementCharacters) {
-    const struct { std::string in; std::u16string out; } cases[] = {
-        {"\x80", u"\uFFFD"},                       // lone continuation
-        {"a\xC4", u"a\uFFFD"},                     // truncated at the end
-        {"\xC0\x80", u"\uFFFD\uFFFD"},             // overlong NUL
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},   // encoded surrogate
-        {"\xF5\x80", u"\uFFFD\uFFFD"},             // above U+10FFFF
-        {"\xE2\x82x", u"\uFFFDx"},                 // cut short, next byte kept
+    const struct {
+        std::string in;
+        std::u16string out;
+    } cases[] = {
+        {"\x80", u"\uFFFD"},                      // lone continuation
+        {"a\xC4", u"a\uFFFD"},                    // truncated at the end
+        {"\xC0\x80", u"\uFFFD\uFFFD"},            // overlong NUL
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
+        {"\xF5\x80", u"\uFFFD\uFFFD"},            // above U+10FFFF
+        {"\xE2\x82x", u"\uFFFDx"},                // cut short, next byte kept
     };
     for (const auto& c : cases) EXPECT_EQ(Utf8ToUtf16(c.in), c.out) << c.in;
 }
 
 TEST(Utf, LoneSurrogatesBecomeReplacementCharacters) {
-    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'a'}), "\xEF\xBF\xBD" "a");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'a'}),
+              "\xEF\xBF\xBD"
+              "a");
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDC00}), "\xEF\xBF\xBD");
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDBFF}), "\xEF\xBF\xBD");
 }

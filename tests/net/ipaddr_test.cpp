@@ -1,11 +1,10 @@
 #include "net/ipaddr.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
@@ -30,7 +29,8 @@ bool RunOffline(const std::string& hostsLine, const std::function<void()>& body)
     const int fd = mkstemp(path);
     if (fd < 0) return false;
     const std::string hosts = "127.0.0.1 localhost\n" + hostsLine + "\n";
-    const bool written = write(fd, hosts.data(), hosts.size()) == static_cast<ssize_t>(hosts.size());
+    const bool written =
+        write(fd, hosts.data(), hosts.size()) == static_cast<ssize_t>(hosts.size());
     close(fd);
     bool ran = false;
     std::thread worker([&] {
@@ -119,10 +119,10 @@ TEST(FillSockAddr, OfflineNamesAndFamilyOrder) {
     const bool ran = RunOffline("fd00::7 v6only.test\n127.0.0.5 both.test\nfd00::5 both.test", [&] {
         unknown = FillSockAddr(unknownAddr, "nosuch.test", "123", true, SOCK_DGRAM, IPPROTO_UDP,
                                AF_UNSPEC);
-        malformed = FillSockAddr(unknownAddr, "1.2.3.999", "123", true, SOCK_DGRAM, IPPROTO_UDP,
-                                 AF_UNSPEC);
-        v6only = FillSockAddr(v6Addr, "v6only.test", "123", true, SOCK_DGRAM, IPPROTO_UDP,
-                              AF_UNSPEC);
+        malformed =
+            FillSockAddr(unknownAddr, "1.2.3.999", "123", true, SOCK_DGRAM, IPPROTO_UDP, AF_UNSPEC);
+        v6only =
+            FillSockAddr(v6Addr, "v6only.test", "123", true, SOCK_DGRAM, IPPROTO_UDP, AF_UNSPEC);
         FillSockAddr(preferV4, "both.test", "1", true, SOCK_STREAM, IPPROTO_TCP, AF_UNSPEC);
         FillSockAddr(preferV6, "both.test", "1", false, SOCK_STREAM, IPPROTO_TCP, AF_UNSPEC);
         ListHostAddresses("both.test", AF_INET6, IPPROTO_TCP, list, SOCK_STREAM);

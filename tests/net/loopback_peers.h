@@ -75,8 +75,11 @@ public:
     bool OtherAddressReady() const { return FOtherAddress >= 0; }
 
     void Send(TFrom from, const std::string& bytes, const sockaddr_in& to) {
-        const int fd = from == FromServer ? FServer : from == FromOtherPort ? FOtherPort : FOtherAddress;
-        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        const int fd = from == FromServer      ? FServer
+                       : from == FromOtherPort ? FOtherPort
+                                               : FOtherAddress;
+        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof(to));
     }
     // Waits up to ms unless the responder is stopping.
     void Hold(int ms) {

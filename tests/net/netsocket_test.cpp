@@ -88,7 +88,8 @@ TEST_F(UdpSocketTest, EmptyDatagramIsConsumedNotTakenAsAClose) {
 
 TEST_F(UdpSocketTest, BadPortTextAndStatusHooks) {
     std::vector<THookSocketReason> seen;
-    FSock.SetOnStatus([&](TNetSocket*, THookSocketReason r, const std::string&) { seen.push_back(r); });
+    FSock.SetOnStatus(
+        [&](TNetSocket*, THookSocketReason r, const std::string&) { seen.push_back(r); });
     FSock.ConnectTo("127.0.0.1", "no-such-service");
     EXPECT_EQ(FSock.ErrorCode(), 10109);
     EXPECT_EQ(FSock.Handle(), kInvalidSocket);

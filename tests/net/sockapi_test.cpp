@@ -1,8 +1,7 @@
 #include "net/sockapi.h"
 
-#include <netdb.h>
-
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 TEST(SockApi, ErrnoAndResolverResultsUseTheWindowsNumbers) {
     EXPECT_EQ(ErrnoToSockError(0), 0);

@@ -15,7 +15,8 @@ bool NoCapabilities() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("CapEff:", 0) == 0) return line.find_first_not_of("0\t ", 7) == std::string::npos;
+        if (line.rfind("CapEff:", 0) == 0)
+            return line.find_first_not_of("0\t ", 7) == std::string::npos;
     return false;
 }
 
@@ -32,8 +33,8 @@ int ChildWithoutClockRight() {
         try {
             SystemSetLocalTime(NowLocal());
         } catch (const std::system_error& e) {
-            if (e.code().value() == EPERM && std::string(e.what()).find("Operation not permitted") !=
-                                                 std::string::npos)
+            if (e.code().value() == EPERM &&
+                std::string(e.what()).find("Operation not permitted") != std::string::npos)
                 ++raised;
         }
     }

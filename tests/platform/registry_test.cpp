@@ -53,8 +53,9 @@ TEST(Registry, MachineRootHasNoKeys) {
 
 TEST(Registry, WriteKeepsEverythingElseItCouldRead) {
     TTempConfig cfg;
-    cfg.WriteStore("REGEDIT4\n[Software\\Tiktaal]\n\"ATString\"=\"X=\"\n#%garbage\n"
-                   "[Software\\Other]\n\"keep\"=dword:00000001\n");
+    cfg.WriteStore(
+        "REGEDIT4\n[Software\\Tiktaal]\n\"ATString\"=\"X=\"\n#%garbage\n"
+        "[Software\\Other]\n\"keep\"=dword:00000001\n");
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey("Software\\Tiktaal", true));
     reg.WriteInteger("HideOnStart", 1);

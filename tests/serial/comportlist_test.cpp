@@ -25,10 +25,10 @@ protected:
         Entry("ttyUSB0", true);
         Entry("ttyACM10", true);
         Entry("ttyACM2", true);
-        Entry("ttyS0", true, "4");   // a UART
-        Entry("ttyS1", true, "0");   // a legacy slot without one
-        Entry("ttyS2", true);        // no type: not known to be a port
-        Entry("tty1", false);        // a virtual console
+        Entry("ttyS0", true, "4");  // a UART
+        Entry("ttyS1", true, "0");  // a legacy slot without one
+        Entry("ttyS2", true);       // no type: not known to be a port
+        Entry("tty1", false);       // a virtual console
         Entry("ptmx", false);
     }
     void TearDown() override {

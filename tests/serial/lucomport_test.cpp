@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "support/pty_pair.h"
 #include "serial/lucomthread.h"
+#include "support/pty_pair.h"
 #include "support/wait.h"
 
 namespace {
@@ -78,8 +78,8 @@ protected:
         return ok;
     }
     bool WaitThreadGone() {
-        return WaitUntil([&] { return Port->ComThread() == nullptr && TLuComThread::LiveCount() == 0; },
-                         3000);
+        return WaitUntil(
+            [&] { return Port->ComThread() == nullptr && TLuComThread::LiveCount() == 0; }, 3000);
     }
     // Whether another program could open the port right now.
     bool PortFree() {
@@ -198,8 +198,12 @@ TEST_F(LuComPortTest, FloodWithoutCRIsHandedOnInBoundedPieces) {
     ASSERT_TRUE(Connect());
     const size_t flood = 3 * TLuComThread::MaxReplyLength + 100;
     ASSERT_TRUE(Pty.Send(std::string(flood, 'z') + "OK\r"));
-    ASSERT_TRUE(WaitUntil([&] { return !Rx.empty() && Rx.back().size() >= 2 &&
-                                       Rx.back().substr(Rx.back().size() - 2) == "OK"; }, 2000));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !Rx.empty() && Rx.back().size() >= 2 &&
+                   Rx.back().substr(Rx.back().size() - 2) == "OK";
+        },
+        2000));
     size_t total = 0;
     for (const auto& r : Rx) {
         EXPECT_LE(r.size(), static_cast<size_t>(TLuComThread::MaxReplyLength));
@@ -226,8 +230,8 @@ TEST_F(LuComPortTest, VanishedBoardEndsTheThreadAtOnce) {
     ASSERT_TRUE(WaitFor("error:5:Input/output error"));
     EXPECT_LT(ElapsedMs(start), 200);
     ASSERT_TRUE(WaitThreadGone());
-    EXPECT_EQ(Events, (Strings{"error:5:Input/output error", "disconnected", "active:0",
-                               "disconnected"}));
+    EXPECT_EQ(Events,
+              (Strings{"error:5:Input/output error", "disconnected", "active:0", "disconnected"}));
     EXPECT_FALSE(Port->Active());
 }
 
@@ -297,12 +301,16 @@ TEST_F(LuComPortTest, GeneralCallPropertyAndAddressedCheckCommand) {
     Port->SendStr("X", false);
     EXPECT_EQ(Pty.Receive(3), "\xffX\r");
     // A check is only queued when nothing else waits: let the thread finish with X.
-    ASSERT_TRUE(WaitUntil([&] {
-        std::lock_guard<std::mutex> g(Port->QueueLock());
-        return Port->ComThread()->SendQueue.Empty();
-    }, 500));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::lock_guard<std::mutex> g(Port->QueueLock());
+            return Port->ComThread()->SendQueue.Empty();
+        },
+        500));
     Port->CheckTimer().Tick();
-    EXPECT_EQ(Pty.Receive(4), "\x05" "AT\r");
+    EXPECT_EQ(Pty.Receive(4),
+              "\x05"
+              "AT\r");
 }
 
 TEST_F(LuComPortTest, FourFailedWritesDropTheLineAndTheLink) {

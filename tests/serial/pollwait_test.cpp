@@ -43,7 +43,8 @@ TEST(WakeSignal, RaisesAreKeptUntilClearedAndNeverLost) {
 }
 
 TEST(PollUntil, SignalsDoNotCutTheWaitShort) {
-    struct sigaction sa{}, old{};
+    struct sigaction sa {
+    }, old{};
     sa.sa_handler = [](int) {};
     sigaction(SIGUSR2, &sa, &old);  // no SA_RESTART: poll() returns EINTR
     const pthread_t waiter = pthread_self();

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/pty_pair.h"
 #include "serial/pollwait.h"
+#include "support/pty_pair.h"
 
 namespace {
 
@@ -91,8 +91,11 @@ TEST(SerialDeviceOpen, BadNamesFailWithTheSystemErrorAndNoReport) {
     struct TCase {
         std::string Name;
         int Error;
-    } cases[] = {{dir + "/missing", ENOENT}, {dir, EISDIR}, {file, ENOTTY},
-                 {"", ENOENT},               {"no such port", ENOENT}};
+    } cases[] = {{dir + "/missing", ENOENT},
+                 {dir, EISDIR},
+                 {file, ENOTTY},
+                 {"", ENOENT},
+                 {"no such port", ENOENT}};
     for (const TCase& c : cases) {
         TSerialDevice d;
         int reports = 0;
@@ -137,7 +140,9 @@ TEST_F(SerialDeviceTest, PortIsExclusiveAndReleasedOnClose) {
     EXPECT_TRUE(Dev.InstanceActive());
 
     std::vector<THookSerialReason> reasons;
-    Dev.OnStatus = [&](TSerialDevice*, THookSerialReason r, const std::string&) { reasons.push_back(r); };
+    Dev.OnStatus = [&](TSerialDevice*, THookSerialReason r, const std::string&) {
+        reasons.push_back(r);
+    };
     Dev.ClosePort();
     EXPECT_EQ(reasons, std::vector<THookSerialReason>{HR_SerialClose});
     second.OpenPort(Pty.SlavePath());

@@ -1,11 +1,10 @@
 #include "timesync/httpclient.h"
 
-#include <signal.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 
@@ -72,8 +71,9 @@ TEST_F(HttpClientTest, PlainProxyTargetAndPortEightyLeftOutOfHost) {
 }
 
 TEST_F(HttpClientTest, CountedBodyOnAConnectionLeftOpen) {
-    Start("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 25\r\n\r\n"
-          "sync_time: 2024-01-02 03:04:05 and more that is never read");
+    Start(
+        "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 25\r\n\r\n"
+        "sync_time: 2024-01-02 03:04:05 and more that is never read");
     const uint32_t t0 = TickNow();
     ASSERT_TRUE(Get());
     EXPECT_LT(Since(t0), 250u);
@@ -86,8 +86,9 @@ TEST_F(HttpClientTest, CountedBodyOnAConnectionLeftOpen) {
 }
 
 TEST_F(HttpClientTest, ChunkedBody) {
-    Start("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-          "1a; ext=1\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n");
+    Start(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "1a; ext=1\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n");
     ASSERT_TRUE(Get());
     EXPECT_EQ(Body(), "abcdefghijklmnopqrstuvwxyz");
 }
@@ -124,10 +125,11 @@ TEST_F(HttpClientTest, NoContentAndNotModifiedReadNoBody) {
 }
 
 TEST_F(HttpClientTest, FoldedHeadersInterimAnswersAndCookies) {
-    Start("HTTP/1.1 100 Continue\r\n\r\n"
-          "HTTP/1.0 200 OK\r\nX-Long: first\r\n  second\r\n\tthird\r\n"
-          "Set-Cookie: session = abc ; Path=/\r\nSet-Cookie: theme=dark\r\n"
-          "Content-Length: 1\r\n\r\nx");
+    Start(
+        "HTTP/1.1 100 Continue\r\n\r\n"
+        "HTTP/1.0 200 OK\r\nX-Long: first\r\n  second\r\n\tthird\r\n"
+        "Set-Cookie: session = abc ; Path=/\r\nSet-Cookie: theme=dark\r\n"
+        "Content-Length: 1\r\n\r\nx");
     FClient.Cookies().Add("session=old");
     ASSERT_TRUE(Get());
     EXPECT_EQ(FClient.ResultCode(), 200);

@@ -53,8 +53,7 @@ protected:
         Sync.SetWorkerFactory([this](TLuTimeSync& owner, const std::string& source) -> TThread* {
             Sources.push_back(source);
             const size_t n = Sources.size();
-            return new TFakeWorker(owner, 40000.0 + static_cast<double>(n), n <= Delivering,
-                                   Gate);
+            return new TFakeWorker(owner, 40000.0 + static_cast<double>(n), n <= Delivering, Gate);
         });
     }
     void TearDown() override {
@@ -119,7 +118,7 @@ TEST_F(TimeSyncTest, ActivationSyncNowAndThePeriod) {
     Sync.SetTimeServerList(Lines(""));
     RunCycle();
     EXPECT_EQ(Sync.SyncTimer().Interval(), 1800000u);  // counted from the first tick
-    Sync.SetActive(true);  // again while active: a new cycle soon
+    Sync.SetActive(true);                              // again while active: a new cycle soon
     EXPECT_EQ(Sync.SyncTimer().Interval(), 100u);
     Sync.SetActive(false);
     EXPECT_FALSE(Sync.SyncTimer().Enabled());
@@ -134,8 +133,8 @@ TEST_F(TimeSyncTest, FirstResultWinsAndSetsTheClockOnce) {
     Sync.SetTimeServerList(Lines(" a.example \r\n\r\nb.example\r\n"));
     Sync.SetPHPsyncList(Lines("http://c.example/t.php"));
     RunCycle();
-    EXPECT_EQ(Sources, (std::vector<std::string>{" a.example ", "b.example",
-                                                   "http://c.example/t.php"}));
+    EXPECT_EQ(Sources,
+              (std::vector<std::string>{" a.example ", "b.example", "http://c.example/t.php"}));
     ASSERT_EQ(Synced.size(), 1u);
     ASSERT_EQ(ClockSets.size(), 1u);
     EXPECT_DOUBLE_EQ(ClockSets[0], Synced[0]);

@@ -1,9 +1,8 @@
 #include "timesync/sntpclient.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -11,8 +10,8 @@
 #include <mutex>
 
 #include "net/loopback_peers.h"
-#include "support/ntp_reply.h"
 #include "net/netutil.h"
+#include "support/ntp_reply.h"
 
 using peers::TUdpResponder;
 
@@ -159,7 +158,10 @@ TEST_F(SntpClientTest, EverySingleFieldCorruptionFails) {
     // Still accepted: leap 1 and 2 (a second to come), version 1 and stratum 15.
     Answer(kSeconds2020, 0, setByte0(1, 1, 4));
     EXPECT_TRUE(FClient.QuerySntp());
-    Answer(kSeconds2020, 0, [](std::string& r) { r[0] = static_cast<char>(0xA4); r[1] = 15; });
+    Answer(kSeconds2020, 0, [](std::string& r) {
+        r[0] = static_cast<char>(0xA4);
+        r[1] = 15;
+    });
     EXPECT_TRUE(FClient.QuerySntp());
 }
 
@@ -211,7 +213,8 @@ TEST_F(SntpClientTest, EraEdgesThroughTheWire) {
         // decimals drop it again.
         Answer(NtpSecondsOf(expected), 1);
         ASSERT_TRUE(FClient.QuerySntp());
-        EXPECT_NEAR(FClient.NTPTime(), expected, 1e-9) << FormatDateTime("yyyy-MM-dd HH:mm:ss", expected);
+        EXPECT_NEAR(FClient.NTPTime(), expected, 1e-9)
+            << FormatDateTime("yyyy-MM-dd HH:mm:ss", expected);
     }
 }
 
@@ -258,7 +261,8 @@ protected:
         Dir = dir;
         std::ofstream(Dir + "/chrony.conf")
             << "port 123\nbindaddress 127.0.0.2\nallow 127.0.0.0/8\nlocal stratum 8\n"
-               "cmdport 0\npidfile " << Dir << "/chronyd.pid\ndriftfile " << Dir << "/drift\n";
+               "cmdport 0\npidfile "
+            << Dir << "/chronyd.pid\ndriftfile " << Dir << "/drift\n";
         // -x: serve time without ever touching this machine's clock.
         if (std::system(("chronyd -x -f " + Dir + "/chrony.conf").c_str()) != 0) return;
         for (int i = 0; i < 100 && Pid == 0; ++i) {

@@ -54,8 +54,12 @@ void WriteAutostartEntry(const std::string& name, const std::string& executableP
     const std::string text =
         "[Desktop Entry]\n"
         "Type=Application\n"
-        "Name=" + name + "\n"
-        "Exec=" + DesktopExecValue(executablePath) + "\n"
+        "Name=" +
+        name +
+        "\n"
+        "Exec=" +
+        DesktopExecValue(executablePath) +
+        "\n"
         "X-GNOME-Autostart-enabled=true\n";
     if (!SaveFileAtomically(EntryPath(name), text)) throw std::runtime_error(failure);
 }

@@ -10,25 +10,44 @@ namespace {
 
 const char* Conversion(char c) {
     switch (c) {
-        case 'Y': return "yyyy";
-        case 'y': return "yy";
-        case 'm': return "MM";
-        case 'd': return "dd";
-        case 'e': return "d";
-        case 'H': return "HH";
-        case 'k': return "H";
-        case 'I': return "hh";
-        case 'l': return "h";
-        case 'M': return "mm";
-        case 'S': return "ss";
-        case 'p': return "AP";
-        case 'P': return "ap";
-        case 'D': return "MM/dd/yy";
-        case 'F': return "yyyy-MM-dd";
-        case 'T': return "HH:mm:ss";
-        case 'R': return "HH:mm";
-        case 'r': return "hh:mm:ss AP";
-        default: return nullptr;
+        case 'Y':
+            return "yyyy";
+        case 'y':
+            return "yy";
+        case 'm':
+            return "MM";
+        case 'd':
+            return "dd";
+        case 'e':
+            return "d";
+        case 'H':
+            return "HH";
+        case 'k':
+            return "H";
+        case 'I':
+            return "hh";
+        case 'l':
+            return "h";
+        case 'M':
+            return "mm";
+        case 'S':
+            return "ss";
+        case 'p':
+            return "AP";
+        case 'P':
+            return "ap";
+        case 'D':
+            return "MM/dd/yy";
+        case 'F':
+            return "yyyy-MM-dd";
+        case 'T':
+            return "HH:mm:ss";
+        case 'R':
+            return "HH:mm";
+        case 'r':
+            return "hh:mm:ss AP";
+        default:
+            return nullptr;
     }
 }
 
@@ -69,8 +88,8 @@ std::string StrftimeToToolkitFormat(const std::string& pattern) {
         }
         char c = pattern[++i];
         // Flags and the E and O modifiers do not change the numeric form here.
-        while ((c == 'E' || c == 'O' || c == '-' || c == '_' || c == '0' || c == '^' ||
-                c == '#') && i + 1 < pattern.size())
+        while ((c == 'E' || c == 'O' || c == '-' || c == '_' || c == '0' || c == '^' || c == '#') &&
+               i + 1 < pattern.size())
             c = pattern[++i];
         if (c == '%') {
             out += '%';

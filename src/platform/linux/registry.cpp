@@ -76,10 +76,11 @@ bool ParseDword(const std::string& text, int32_t& value) {
     if (text.size() != 8) return false;
     uint32_t v = 0;
     for (char c : text) {
-        const int d = std::isxdigit(static_cast<unsigned char>(c))
-                          ? (std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                                                                         : (std::tolower(c) - 'a' + 10))
-                          : -1;
+        const int d =
+            std::isxdigit(static_cast<unsigned char>(c))
+                ? (std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                                                               : (std::tolower(c) - 'a' + 10))
+                : -1;
         if (d < 0) return false;
         v = (v << 4) | static_cast<uint32_t>(d);
     }

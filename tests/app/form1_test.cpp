@@ -217,6 +217,8 @@ TEST_F(Form1Test, UnpluggedBoardShowsLostAndTheNextTickReconnects) {
     ASSERT_TRUE(WaitUntil([&] { return f.ComboBox1->isEnabled(); }));
     EXPECT_EQ(PanelColour(f), QColor(255, 0, 0));
     EXPECT_TRUE(f.Timer1.Enabled());  // it keeps trying
+    // The board comes back after the old link thread has wound down, as a person replugs.
+    ASSERT_TRUE(WaitUntil([&] { return f.LuComPort1->ComThread() == nullptr; }));
 
     ASSERT_TRUE(socat.Start());
     f.Timer1Timer();  // the next reconnect tick

@@ -34,8 +34,10 @@ trap cleanup EXIT
 # The time source: chrony when it is installed already (never installed here, since that
 # would replace the system's time service), else the responder that ships with the demo.
 port=$((20000 + RANDOM % 20000))
+address=127.0.0.1
 if command -v chronyd >/dev/null && [ "$(id -u)" -eq 0 ]; then
-  tiktaal_start_chrony "$work" 127.0.0.1 "$port"
+  address=127.0.0.7  # an address of its own, beside any time service the machine runs
+  tiktaal_start_chrony "$work" "$address" "$port"
   pids+=($CHRONY_PID)
   source_name="chronyd -x"
 else
@@ -60,8 +62,8 @@ case "$(locale 2>/dev/null | sed -n 's/^LC_TIME="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p'
               export TIKTAAL_TIME_FORMAT=${TIKTAAL_TIME_FORMAT:-HH:mm:ss} ;;
 esac
 
-echo "time source: $source_name on 127.0.0.1:$port; board on $work/ttyB"
-build-run/src/app/tiktaal --time-server "127.0.0.1:$port" $clock 2>"$work/tiktaal.log" &
+echo "time source: $source_name on $address:$port; board on $work/ttyB"
+build-run/src/app/tiktaal --time-server "$address:$port" $clock 2>"$work/tiktaal.log" &
 app=$!
 pids+=($app)
 half=$(( seconds / 2 ))

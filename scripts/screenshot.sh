@@ -9,7 +9,7 @@ command -v Xvfb >/dev/null && command -v import >/dev/null || {
 mkdir -p "$(dirname "$out")"
 display=:$((90 + RANDOM % 9))
 config=$(mktemp -d)
-Xvfb "$display" -screen 0 400x420x24 -nolisten tcp &
+Xvfb "$display" -screen 0 259x370x24 -nolisten tcp &
 xvfb=$!
 trap 'kill $app $xvfb 2>/dev/null || true; rm -rf "$config"' EXIT
 sleep 1
@@ -17,5 +17,5 @@ DISPLAY=$display XDG_CONFIG_HOME=$config TIKTAAL_DATE_FORMAT=yyyy-MM-dd \
   TIKTAAL_TIME_FORMAT=HH:mm:ss "$build/src/app/tiktaal" &
 app=$!
 sleep 2
-DISPLAY=$display import -window root -crop 300x400+0+0 "$out"
+DISPLAY=$display import -window root "$out"
 echo "saved $out"

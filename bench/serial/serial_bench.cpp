@@ -2,7 +2,6 @@
 // SendStr to the bytes at the far side, throughput of a long queue, and a connect/disconnect
 // cycle count check of descriptors and threads.
 // Usage: serial_bench [idle-seconds=10] [cycles=1000]
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "serial/lucomport.h"
+#include "support/process_counts.h"
 #include "toolkit/mainthread.h"
 
 namespace {
@@ -35,16 +35,6 @@ double CpuSeconds(long* switches = nullptr) {
     if (switches) *switches = u.ru_nvcsw + u.ru_nivcsw;
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-int CountEntries(const char* dir) {
-    int n = 0;
-    if (DIR* d = opendir(dir)) {
-        while (const dirent* e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-    }
-    return n;
 }
 
 bool WaitMessages(const std::function<bool()>& cond, int ms) {
@@ -161,7 +151,7 @@ int main(int argc, char** argv) {
     bool canClose = true;
     port.OwnerCloseQuery(canClose);
     DelayWithMessages(20);
-    const int fds0 = CountEntries("/proc/self/fd"), tasks0 = CountEntries("/proc/self/task");
+    const int fds0 = OpenFileCount(), tasks0 = ThreadCount();
     const auto c0 = Clock::now();
     int failed = 0;
     for (int i = 0; i < cycles; ++i) {
@@ -172,7 +162,7 @@ int main(int argc, char** argv) {
     std::printf(
         "%d connect/disconnect cycles in %.1f s (%d failed): fds %d -> %d, threads %d -> %d\n",
         cycles, std::chrono::duration<double>(Clock::now() - c0).count(), failed, fds0,
-        CountEntries("/proc/self/fd"), tasks0, CountEntries("/proc/self/task"));
+        OpenFileCount(), tasks0, ThreadCount());
     close(master);
     return 0;
 }

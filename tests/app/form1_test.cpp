@@ -28,8 +28,7 @@ class Form1Test : public ::testing::Test {
 protected:
     void SetUp() override {
         QuitRequested = false;
-        setenv("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd", 1);
-        setenv("TIKTAAL_TIME_FORMAT", "HH:mm:ss", 1);
+        Formats.Set("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd").Set("TIKTAAL_TIME_FORMAT", "HH:mm:ss");
     }
     void TearDown() override { QuitRequested = false; }
 
@@ -50,6 +49,7 @@ protected:
         return o;
     }
 
+    TScopedEnv Formats;
     TTempConfig Config;
     TMessageRecorder Boxes;
 };

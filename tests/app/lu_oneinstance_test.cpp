@@ -18,6 +18,7 @@
 #include <fstream>
 #include <regex>
 
+#include "support/scoped_env.h"
 #include "support/wait.h"
 #include "toolkit/messagebox.h"
 
@@ -77,19 +78,12 @@ protected:
     void SetUp() override {
         char pattern[] = "/tmp/tiktaal-guard-XXXXXX";
         Root = mkdtemp(pattern);
-        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) FOld = old;
-        setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+        Env.Set("XDG_RUNTIME_DIR", Root);
         Dir = Root + "/LU_OneInstance";
         std::string error;
         ASSERT_TRUE(PrepareInstanceDirectory(Dir, error)) << error;
     }
-    void TearDown() override {
-        if (FOld.empty())
-            unsetenv("XDG_RUNTIME_DIR");
-        else
-            setenv("XDG_RUNTIME_DIR", FOld.c_str(), 1);
-        fs::remove_all(Root);
-    }
+    void TearDown() override { fs::remove_all(Root); }
     // Gives queued datagrams time to arrive and be handled.
     static void Settle(int ms = 60) {
         WaitUntil([] { return false; }, ms);
@@ -104,7 +98,7 @@ protected:
     std::string Root, Dir;
 
 private:
-    std::string FOld;
+    TScopedEnv Env;
 };
 
 // --- the conversation ---

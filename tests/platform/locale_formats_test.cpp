@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include "support/scoped_env.h"
 
 TEST(LocaleFormats, StrftimePatternsBecomeToolkitLetters) {
     EXPECT_EQ(StrftimeToToolkitFormat("%d.%m.%Y"), "dd.MM.yyyy");
@@ -16,14 +16,14 @@ TEST(LocaleFormats, StrftimePatternsBecomeToolkitLetters) {
 }
 
 TEST(LocaleFormats, EnvironmentOverridesTheLocale) {
-    setenv("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd", 1);
-    setenv("TIKTAAL_TIME_FORMAT", "HH:mm:ss", 1);
-    EXPECT_EQ(ShortDateFormat(), "yyyy-MM-dd");
-    EXPECT_EQ(LongTimeFormat(), "HH:mm:ss");
-    unsetenv("TIKTAAL_DATE_FORMAT");
-    unsetenv("TIKTAAL_TIME_FORMAT");
-    setenv("LC_ALL", "C", 1);
+    {
+        TScopedEnv env;
+        env.Set("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd").Set("TIKTAAL_TIME_FORMAT", "HH:mm:ss");
+        EXPECT_EQ(ShortDateFormat(), "yyyy-MM-dd");
+        EXPECT_EQ(LongTimeFormat(), "HH:mm:ss");
+    }
+    TScopedEnv env;
+    env.Unset("TIKTAAL_DATE_FORMAT").Unset("TIKTAAL_TIME_FORMAT").Set("LC_ALL", "C");
     EXPECT_EQ(ShortDateFormat(), "MM/dd/yy");
     EXPECT_EQ(LongTimeFormat(), "HH:mm:ss");
-    unsetenv("LC_ALL");
 }

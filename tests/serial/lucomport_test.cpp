@@ -1,6 +1,5 @@
 #include "serial/lucomport.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -11,20 +10,11 @@
 #include <thread>
 
 #include "serial/lucomthread.h"
+#include "support/process_counts.h"
 #include "support/pty_pair.h"
 #include "support/wait.h"
 
 namespace {
-
-int CountEntries(const char* dir) {
-    int n = 0;
-    if (DIR* d = opendir(dir)) {
-        while (const dirent* e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 // Context switches of every thread but the calling one: while the test thread sleeps,
 // these are the link thread's wake-ups.
@@ -393,7 +383,7 @@ TEST_F(LuComPortTest, StopDuringABlockedWriteEndsWithinTheWriteBound) {
 TEST_F(LuComPortTest, ConnectCyclesLeaveDescriptorsAndThreadsAsTheyWere) {
     auto settle = [&] {
         DelayWithMessages(20);  // lets finished threads be freed
-        return std::make_pair(CountEntries("/proc/self/fd"), CountEntries("/proc/self/task"));
+        return std::make_pair(OpenFileCount(), ThreadCount());
     };
     const auto before = settle();
     for (int i = 0; i < 5; ++i) {

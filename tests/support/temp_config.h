@@ -7,29 +7,16 @@
 #include <fstream>
 #include <string>
 
+#include "support/scoped_env.h"
+
 class TTempConfig {
 public:
     TTempConfig() {
         char pattern[] = "/tmp/tiktaal-test-XXXXXX";
         Dir = mkdtemp(pattern);
-        const char* old = std::getenv("XDG_CONFIG_HOME");
-        FHadOld = old != nullptr;
-        if (old) FOld = old;
-        setenv("XDG_CONFIG_HOME", Dir.c_str(), 1);
-        const char* run = std::getenv("XDG_RUNTIME_DIR");
-        FHadRun = run != nullptr;
-        if (run) FOldRun = run;
-        setenv("XDG_RUNTIME_DIR", Dir.c_str(), 1);
+        FEnv.Set("XDG_CONFIG_HOME", Dir).Set("XDG_RUNTIME_DIR", Dir);
     }
     ~TTempConfig() {
-        if (FHadOld)
-            setenv("XDG_CONFIG_HOME", FOld.c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        if (FHadRun)
-            setenv("XDG_RUNTIME_DIR", FOldRun.c_str(), 1);
-        else
-            unsetenv("XDG_RUNTIME_DIR");
         std::error_code ec;
         std::filesystem::remove_all(Dir, ec);
     }
@@ -46,6 +33,5 @@ public:
     std::string Dir;
 
 private:
-    bool FHadOld = false, FHadRun = false;
-    std::string FOld, FOldRun;
+    TScopedEnv FEnv;
 };

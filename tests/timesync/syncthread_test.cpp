@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "platform/clock.h"
+#include "support/scoped_env.h"
 #include "timesync/script_answer.h"
 
 namespace {
@@ -18,28 +19,6 @@ std::string Extracted(const std::string& body) {
     return FormatDateTime("yyyy-MM-dd HH:mm:ss", r);
 }
 
-// Sets TZ for one test and puts the old zone back.
-class TZone {
-public:
-    explicit TZone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        FHad = old != nullptr;
-        if (old) FOld = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TZone() {
-        if (FHad)
-            setenv("TZ", FOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool FHad = false;
-    std::string FOld;
-};
 }  // namespace
 
 TEST(SyncSource, ScriptsAreRecognisedByTheirExtensionAnywhere) {
@@ -66,13 +45,13 @@ TEST(ScriptAnswer, MarkerThenLocalTime) {
 
 TEST(TimeZone, UtcToLocalAppliesTheZoneOfThatDate) {
     {
-        TZone cet("CET-1");  // UTC+1, no daylight saving
+        TScopedEnv cet("TZ", "CET-1");  // UTC+1, no daylight saving
         EXPECT_EQ(FormatDateTime("yyyy-MM-dd HH:mm:ss.zzz",
                                  UtcToLocal(EncodeDateTime(2020, 1, 1, 12, 0, 0, 250))),
                   "2020-01-01 13:00:00.250");
     }
     {
-        TZone warsaw("Europe/Warsaw");
+        TScopedEnv warsaw("TZ", "Europe/Warsaw");
         EXPECT_EQ(FormatDateTime("HH:mm", UtcToLocal(EncodeDateTime(2020, 7, 1, 12, 0, 0))),
                   "14:00");
         EXPECT_EQ(FormatDateTime("HH:mm", UtcToLocal(EncodeDateTime(2020, 1, 1, 12, 0, 0))),

@@ -7,6 +7,7 @@
 
 #include "net/loopback_peers.h"
 #include "support/ntp_reply.h"
+#include "support/scoped_env.h"
 #include "support/wait.h"
 #include "timesync/lutimesync.h"
 #include "timesync/syncthread.h"
@@ -24,17 +25,14 @@ class SyncWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FPreviousSink = SetEventLogSink([](const std::string&) {});
-        setenv("TZ", "CET-1", 1);  // UTC+1 all year
-        tzset();
-        setenv("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd", 1);
-        setenv("TIKTAAL_TIME_FORMAT", "HH:mm:ss", 1);
+        Env.Set("TZ", "CET-1")  // UTC+1 all year
+            .Set("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd")
+            .Set("TIKTAAL_TIME_FORMAT", "HH:mm:ss");
         Sync.SetOnSync([this](TComponent*, TDateTime t) { Synced.push_back(t); });
         Sync.SetTimeServerList(Lines(""));  // one default host: replaced by each test
     }
     void TearDown() override {
         EXPECT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }, 8000));
-        unsetenv("TZ");
-        tzset();
         SetEventLogSink(FPreviousSink);
     }
     static TStringList Lines(const std::string& text) {
@@ -50,6 +48,7 @@ protected:
         return i < Synced.size() ? FormatDateTime("yyyy-MM-dd HH:mm:ss", Synced[i]) : "(none)";
     }
 
+    TScopedEnv Env;
     TLuTimeSync Sync;
     std::vector<TDateTime> Synced;
 

@@ -9,7 +9,8 @@ sudo=""
 build_packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fonts-dejavu-core socat)
 # chrony is only ever run by hand (chronyd -x) on loopback by the tests; installing it here
 # replaces systemd-timesyncd, which is why the demo never installs it.
-test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth tzdata)
+# netbase gives /etc/services, which the service-name lookups are tested against.
+test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth tzdata netbase)
 
 packages=("${build_packages[@]}")
 [ "$what" = test ] && packages+=("${test_packages[@]}")

@@ -1,0 +1,93 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "net/netutil.h"
+#include "serial/serialdevice.h"
+#include "serial/serialdevice_support.h"
+
+using namespace serial_detail;
+
+// ---------------------------------------------------------------- modem lines
+
+uint32_t TSerialDevice::ReadModemStatus() {
+    SetError(0);
+    int bits = 0;
+    uint32_t status = 0;
+    if (ioctl(FHandle, TIOCMGET, &bits) != 0) {
+        const int err = errno;
+        if (!NoModemLines(err)) SetSystemError(err);
+    } else {
+        if (bits & TIOCM_CTS) status |= MS_CTS_ON;
+        if (bits & TIOCM_DSR) status |= MS_DSR_ON;
+        if (bits & TIOCM_RNG) status |= MS_RING_ON;
+        if (bits & TIOCM_CAR) status |= MS_RLSD_ON;
+    }
+    RaiseIfError();
+    FModemStatus = status;
+    return status;
+}
+
+bool TSerialDevice::CTSOn() { return (ReadModemStatus() & MS_CTS_ON) != 0; }
+bool TSerialDevice::DSROn() { return (ReadModemStatus() & MS_DSR_ON) != 0; }
+bool TSerialDevice::RingOn() { return (ReadModemStatus() & MS_RING_ON) != 0; }
+bool TSerialDevice::CarrierOn() { return (ReadModemStatus() & MS_RLSD_ON) != 0; }
+
+void TSerialDevice::SetDTRLine(bool value) {
+    int bit = TIOCM_DTR;
+    ioctl(FHandle, value ? TIOCMBIS : TIOCMBIC, &bit);
+}
+
+void TSerialDevice::SetRTSLine(bool value) {
+    int bit = TIOCM_RTS;
+    ioctl(FHandle, value ? TIOCMBIS : TIOCMBIC, &bit);
+}
+
+// ---------------------------------------------------------------- modem commands
+
+std::string TSerialDevice::ReadCommand(const std::string& command, int lineTimeout, bool dial) {
+    std::string result;
+    FATResult = false;
+    const bool savedConvert = ConvertLineEnd;
+    ConvertLineEnd = true;
+    WriteText(command + CR);
+    while (FLastError == 0) {
+        const std::string line = ReadLine(lineTimeout);
+        if (line != command) result += line + "\r\n";
+        if (dial) {
+            if (line.rfind("CONNECT", 0) == 0) {
+                FATResult = true;
+                break;
+            }
+            if (line == "NO CARRIER" || line == "ERROR" || line == "BUSY" || line == "NO DIALTONE")
+                break;
+        } else {
+            if (line == "OK") {
+                FATResult = true;
+                break;
+            }
+            if (line == "ERROR") break;
+        }
+        // A modem that chatters without ever concluding must not grow the answer for ever.
+        if (result.size() > HardLineLimit) {
+            SetError(ErrMaxBuffer);
+            break;
+        }
+    }
+    ConvertLineEnd = savedConvert;
+    return result;
+}
+
+std::string TSerialDevice::SendModemCommand(const std::string& command) {
+    return ReadCommand(command, AtTimeout, false);
+}
+
+std::string TSerialDevice::SendDialCommand(const std::string& command) {
+    const long long t = static_cast<long long>(AtTimeout) * 90;
+    return ReadCommand(command, static_cast<int>(std::min<long long>(t, 0x7fffffff)), true);
+}

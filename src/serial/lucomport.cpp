@@ -31,16 +31,8 @@ unsigned TimerMs(int ms) { return ms < 0 ? 0u : static_cast<unsigned>(ms); }
 }  // namespace
 
 TLuComPort::TLuComPort(TComponent* owner) : FOwner(owner), FATCommands(this) {
+    // The defaults (COM1, 9600, 8, AT, ...) are the members' own initialisers.
     EnumComPorts(FPortList);
-    FComPort = "COM1";
-    FBaudRate = "9600";
-    FDataBits = "8";
-    FRTS = true;
-    FDTR = true;
-    FAT_WORK = false;
-    FCheckInterval = 5000;
-    FCheckCmd = "AT";
-    FEnableCheckTimer = false;
 
     FCheckTimer.SetOnTimer([this] { CheckTimerTick(); });
     FCheckTimer.SetInterval(TimerMs(FCheckInterval));

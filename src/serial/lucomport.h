@@ -177,14 +177,14 @@ private:
     std::mutex FQueueLock;
     std::atomic<bool> FActive{false};
     std::atomic<bool> FConnected{false};
-    std::string FComPort, FBaudRate, FDataBits, FRS485adr;
+    std::string FComPort = "COM1", FBaudRate = "9600", FDataBits = "8", FRS485adr;
     std::atomic<TParityBits> FParityBits{prNone};
     std::atomic<TStopBits> FStopBits{sbOneStopBit};
     TATCommands FATCommands;
     bool FRTS = true, FDTR = true;
     std::atomic<bool> FAT_WORK{false};
     int FCheckInterval = 5000;
-    std::string FCheckCmd;
+    std::string FCheckCmd = "AT";
     bool FEnableCheckTimer = false;
     std::atomic<bool> FUseCRC{false}, FUseRS485{false}, FGeneralCall{false};
     std::atomic<int> FDeadlockTimeout{1000};

@@ -38,9 +38,9 @@ export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen
 export TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
 tiktaal_write_config "$XDG_CONFIG_HOME" "$work/ttyA"
 
-lines() { grep -c 'board received:' "$work/board.log" 2>/dev/null || true; }
-stamp_of() { grep 'board received:' "$work/board.log" | sed -n "${1}p" | awk '{print $1}'; }
-wait_lines() { for _ in $(seq 400); do [ "$(lines)" -ge "$1" ] && return 0; sleep 0.005; done; return 1; }
+lines() { tiktaal_board_lines "$work/board.log"; }
+stamp_of() { tiktaal_board_stamp "$work/board.log" "$1"; }
+wait_lines() { tiktaal_wait_board_lines "$work/board.log" "$1" 400 0.005; }
 
 start=$(date +%s.%N)
 "$build/src/app/tiktaal" "${servers[@]}" --no-set-clock 2>"$work/tiktaal.log" &

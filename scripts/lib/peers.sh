@@ -42,3 +42,16 @@ tiktaal_write_config() {
   printf '[Desktop Entry]\nType=Application\nName=Tiktaal\nExec=true\n' \
     >"$config/autostart/Tiktaal.desktop"
 }
+
+# The board's log (tools/board output): how many lines it received, the stamp of the n-th,
+# and a wait until it has received N (TRIES polls PAUSE seconds apart).
+tiktaal_board_lines() { grep -c 'board received:' "$1" 2>/dev/null || true; }
+tiktaal_board_stamp() { grep 'board received:' "$1" | sed -n "${2}p" | awk '{print $1}'; }
+tiktaal_wait_board_lines() {
+  local log=$1 want=$2 tries=${3:-200} pause=${4:-0.05} _
+  for _ in $(seq "$tries"); do
+    [ "$(tiktaal_board_lines "$log")" -ge "$want" ] && return 0
+    sleep "$pause"
+  done
+  return 1
+}

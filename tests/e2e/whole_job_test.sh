@@ -39,11 +39,8 @@ tiktaal_write_config "$XDG_CONFIG_HOME" "$work/ttyA"
 app=$!
 pids+=($app)
 
-lines() { grep -c 'board received:' "$work/board.log" 2>/dev/null || true; }
-wait_lines() {
-  for _ in $(seq 200); do [ "$(lines)" -ge "$1" ] && return 0; sleep 0.05; done
-  return 1
-}
+lines() { tiktaal_board_lines "$work/board.log"; }
+wait_lines() { tiktaal_wait_board_lines "$work/board.log" "$1"; }
 # The n-th line: its receipt stamp against the date and time it carries.
 check_line() {
   local entry stamp text when

@@ -8,10 +8,28 @@
 
 namespace {
 using Clock = std::chrono::steady_clock;
-long MsSince(Clock::time_point t) {
+long MsBetween(Clock::time_point from, Clock::time_point to) {
     return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
 }
+long MsSince(Clock::time_point t) { return MsBetween(t, Clock::now()); }
+
+// A timer that notes when it first fires and then switches itself off.
+struct TOneShot {
+    TOneShot(unsigned intervalMs, bool enabled = true) {
+        Timer.SetEnabled(enabled);
+        Timer.SetInterval(intervalMs);
+        Timer.SetOnTimer([this] {
+            Fired = Clock::now();
+            Timer.SetEnabled(false);
+        });
+    }
+    bool WaitFired() {
+        return WaitUntil([this] { return Fired != Clock::time_point{}; }, 2000);
+    }
+    TTimer Timer;
+    Clock::time_point Fired{};
+};
 }  // namespace
 
 TEST(Timer, RunsOnlyWithHandlerIntervalAndEnabled) {
@@ -31,51 +49,30 @@ TEST(Timer, RunsOnlyWithHandlerIntervalAndEnabled) {
 }
 
 TEST(Timer, EnablingAnEnabledTimerDoesNotRestartIt) {
-    TTimer t;
-    t.SetEnabled(false);
-    t.SetInterval(200);
-    Clock::time_point fired{};
-    t.SetOnTimer([&] {
-        fired = Clock::now();
-        t.SetEnabled(false);
-    });
+    TOneShot shot(200, false);
     const auto start = Clock::now();
-    t.SetEnabled(true);
+    shot.Timer.SetEnabled(true);
     ASSERT_TRUE(WaitUntil([&] { return MsSince(start) >= 120; }));
-    t.SetEnabled(true);  // must not push the tick back
-    ASSERT_TRUE(WaitUntil([&] { return fired != Clock::time_point{}; }, 2000));
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(fired - start).count();
-    EXPECT_LT(ms, 300);
+    shot.Timer.SetEnabled(true);  // must not push the tick back
+    ASSERT_TRUE(shot.WaitFired());
+    EXPECT_LT(MsBetween(start, shot.Fired), 300);
 }
 
 TEST(Timer, NewIntervalRestartsARunningTimer) {
-    TTimer t;
-    t.SetInterval(150);
-    Clock::time_point fired{};
-    t.SetOnTimer([&] {
-        fired = Clock::now();
-        t.SetEnabled(false);
-    });
+    TOneShot shot(150);
     const auto start = Clock::now();
     ASSERT_TRUE(WaitUntil([&] { return MsSince(start) >= 100; }));
     const auto restart = Clock::now();
-    t.SetInterval(151);
-    ASSERT_TRUE(WaitUntil([&] { return fired != Clock::time_point{}; }, 2000));
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(fired - restart).count();
-    EXPECT_GE(ms, 140);
+    shot.Timer.SetInterval(151);
+    ASSERT_TRUE(shot.WaitFired());
+    EXPECT_GE(MsBetween(restart, shot.Fired), 140);
 }
 
 TEST(Timer, SameIntervalDoesNotRestart) {
-    TTimer t;
-    t.SetInterval(150);
-    Clock::time_point fired{};
-    t.SetOnTimer([&] {
-        fired = Clock::now();
-        t.SetEnabled(false);
-    });
+    TOneShot shot(150);
     const auto start = Clock::now();
     ASSERT_TRUE(WaitUntil([&] { return MsSince(start) >= 100; }));
-    t.SetInterval(150);
-    ASSERT_TRUE(WaitUntil([&] { return fired != Clock::time_point{}; }, 2000));
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(fired - start).count(), 240);
+    shot.Timer.SetInterval(150);
+    ASSERT_TRUE(shot.WaitFired());
+    EXPECT_LT(MsBetween(start, shot.Fired), 240);
 }

@@ -1,0 +1,333 @@
+// The simulated modem's wire side: the pseudo-terminal, its link, the bytes in and out,
+// vanishing and coming back, control lines and the record of received commands.
+#include "modem_sim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+int64_t MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int64_t UnixMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(s[i])) !=
+            std::toupper(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+// \r \n \z (Ctrl-Z) \\ in control text.
+std::string Unescape(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        const char c = s[++i];
+        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 'z' ? '\x1A' : c;
+    }
+    return out;
+}
+
+constexpr size_t MaxCommandLength = 4096;
+constexpr size_t FloodBytes = 200000;
+
+}  // namespace
+
+TModemSim::TModemSim(TModemSimOptions options)
+    : FOptions(std::move(options)), FCharset(FOptions.Charset) {
+    FPhoneBooks["SM"] = {{"+48600100200", "Ala"}, {"+48600300400", "Łukasz"}};
+    FPhoneBooks["ME"] = {{"123456789", "Dom"}};
+    int index = 1;
+    for (const std::string& pdu : FOptions.StoredPdus) FMessages["SM"].push_back({index++, 0, pdu});
+    FVanishFired.assign(FOptions.VanishOn.size(), false);
+}
+
+TModemSim::~TModemSim() { Stop(); }
+
+bool TModemSim::Start() {
+    if (pipe2(FWakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    if (!OpenPty()) return false;
+    FThread = std::thread([this] { Run(); });
+    return true;
+}
+
+void TModemSim::Stop() {
+    FStop = true;
+    if (FWakePipe[1] >= 0) (void)!write(FWakePipe[1], "x", 1);
+    if (FThread.joinable()) FThread.join();
+    ClosePty();
+    for (int& fd : FWakePipe) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+}
+
+bool TModemSim::OpenPty() {
+    termios raw{};
+    cfmakeraw(&raw);
+    int master = -1;
+    char name[256] = {};
+    if (openpty(&master, &FSlave, name, &raw, nullptr) != 0) return false;
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(FSlave, F_SETFD, FD_CLOEXEC);
+    FPtyName = name;
+    // The slave stays open here as well, so that the engine closing its side is no hang-up
+    // for us; only our own vanishing is one for the engine.
+    if (!FOptions.LinkPath.empty()) {
+        unlink(FOptions.LinkPath.c_str());
+        if (symlink(name, FOptions.LinkPath.c_str()) != 0) {
+            close(master);
+            close(FSlave);
+            FSlave = -1;
+            return false;
+        }
+    }
+    FMaster = master;
+    FEcho = true;
+    FInput.clear();
+    FInMessageBody = false;
+    return true;
+}
+
+void TModemSim::ClosePty() {
+    const int master = FMaster.exchange(-1);
+    if (master >= 0) close(master);
+    if (FSlave >= 0) close(FSlave);
+    FSlave = -1;
+    if (!FOptions.LinkPath.empty()) unlink(FOptions.LinkPath.c_str());
+}
+
+void TModemSim::Vanish() {
+    if (FMaster < 0) return;
+    ClosePty();
+    ++FVanishings;
+    FReturnAt = FOptions.ReturnAfterMs >= 0 ? MonotonicMs() + FOptions.ReturnAfterMs : -1;
+}
+
+void TModemSim::Write(const std::string& bytes) {
+    size_t done = 0;
+    const int64_t end = MonotonicMs() + 2000;
+    while (done < bytes.size() && FMaster >= 0 && MonotonicMs() < end && !FStop) {
+        const ssize_t n = write(FMaster, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        pollfd p{FMaster, POLLOUT, 0};
+        poll(&p, 1, 10);
+    }
+}
+
+// Sleeps in short steps: the wake pipe may hold control bytes for later, so it cannot be
+// the thing waited on here.
+void TModemSim::Pause(int ms) {
+    const int64_t end = MonotonicMs() + ms;
+    while (!FStop) {
+        const int64_t left = end - MonotonicMs();
+        if (left <= 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(left, 20)));
+    }
+}
+
+void TModemSim::Record(const std::string& text) {
+    TReceivedCommand r{UnixMs(), text};
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FReceived.push_back(r);
+    }
+    if (FOptions.RecordPath.empty()) return;
+    std::ofstream out(FOptions.RecordPath, std::ios::app);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%lld.%03lld", static_cast<long long>(r.UnixMs / 1000),
+                  static_cast<long long>(r.UnixMs % 1000));
+    out << stamp << ' ' << text << '\n';
+}
+
+bool TModemSim::VanishRuleFires(const std::string& text) {
+    for (size_t i = 0; i < FOptions.VanishOn.size(); ++i) {
+        if (FVanishFired[i] || !StartsWithNoCase(text, FOptions.VanishOn[i])) continue;
+        FVanishFired[i] = true;
+        return true;
+    }
+    return false;
+}
+
+void TModemSim::TakeBytes(const char* data, size_t count) {
+    for (size_t i = 0; i < count && FMaster >= 0; ++i) {
+        const char c = data[i];
+        if (FInMessageBody) {
+            if (c == '\x1A' || c == '\x1B') {
+                FInMessageBody = false;
+                std::string body;
+                body.swap(FInput);
+                if (c == '\x1A')
+                    TakeMessageBody(body);
+                else
+                    Write("\r\nOK\r\n");
+            } else if (c != '\r' && c != '\n' && FInput.size() < MaxCommandLength) {
+                FInput += c;
+            }
+            continue;
+        }
+        if (c == '\r') {
+            std::string command;
+            command.swap(FInput);
+            if (!command.empty()) TakeCommand(command);
+        } else if (c != '\n' && FInput.size() < MaxCommandLength) {
+            FInput += c;
+        }
+    }
+}
+
+void TModemSim::TakeCommand(const std::string& command) {
+    Record(command);
+    if (VanishRuleFires(command)) return Vanish();
+    if (FOptions.Silent) return;
+    for (const std::string& s : FOptions.SilentCommands)
+        if (StartsWithNoCase(command, s)) return;
+    if (FEcho) Write(command + "\r");
+    if (FOptions.DelayMs > 0) Pause(FOptions.DelayMs);
+    if (FOptions.Garbage) return Write("\r\n#$%&GARBAGE\x7F\x01@!\r\n");
+    if (FOptions.HalfLine) return Write("\r\nO");
+    if (FOptions.Flood) return Write(std::string(FloodBytes, 'A'));
+    Write(AnswerFor(command));
+}
+
+void TModemSim::TakeMessageBody(const std::string& body) {
+    Record(body + "^Z");
+    if (VanishRuleFires("PDU")) return Vanish();
+    if (FOptions.Silent) return;
+    if (FOptions.DelayMs > 0) Pause(FOptions.DelayMs);
+    const bool hex = !body.empty() && body.size() % 2 == 0 &&
+                     body.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+    if (FRefused < FOptions.RefuseSends || !hex) {
+        if (hex) ++FRefused;
+        const std::string code = hex ? "500" : "304";
+        return Write(FOptions.ErrorCodes ? "\r\n+CMS ERROR: " + code + "\r\n" : "\r\nERROR\r\n");
+    }
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FSentPdus.push_back(body);
+    }
+    const int reference = FNextReference;
+    FNextReference = FNextReference % 255 + 1;
+    if (FOptions.NoMessageReference) return Write("\r\nOK\r\n");
+    Write("\r\n+CMGS: " + std::to_string(reference) + "\r\n\r\nOK\r\n");
+}
+
+void TModemSim::Control(const std::string& line) {
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FControlQueue.push_back(line);
+    }
+    if (FWakePipe[1] >= 0) (void)!write(FWakePipe[1], "c", 1);
+}
+
+void TModemSim::RunControlLines() {
+    std::deque<std::string> lines;
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        lines.swap(FControlQueue);
+    }
+    for (const std::string& l : lines) RunControl(l);
+}
+
+void TModemSim::RunControl(const std::string& line) {
+    const size_t space = line.find(' ');
+    const std::string verb = line.substr(0, space);
+    const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
+    if (verb == "vanish") return Vanish();
+    if (verb == "return") {
+        if (FMaster < 0) OpenPty();
+        return;
+    }
+    if (verb == "quit") {
+        FStop = true;
+        return;
+    }
+    if (verb == "store") {
+        auto& store = Storage("SM");
+        const int index = store.empty() ? 1 : store.back().Index + 1;
+        store.push_back({index, 0, arg});
+        return;
+    }
+    if (FMaster < 0) return;
+    if (verb == "say") return Write("\r\n" + Unescape(arg) + "\r\n");
+    if (verb == "raw") return Write(Unescape(arg));
+    if (verb == "cmt") {
+        const size_t tpdu = arg.size() >= 2 ? (arg.size() - 2) / 2 : 0;
+        return Write("\r\n+CMT: ," + std::to_string(tpdu) + "\r\n" + arg + "\r\n");
+    }
+    if (verb == "cmti") return Write("\r\n+CMTI: \"SM\"," + arg + "\r\n");
+    if (verb == "ring") return Write("\r\nRING\r\n\r\n+CLIP: \"" + arg + "\",145\r\n");
+    if (verb == "ciev") return Write("\r\n+CIEV: " + arg + "\r\n");
+}
+
+void TModemSim::Run() {
+    char buf[4096];
+    while (!FStop) {
+        RunControlLines();
+        if (FStop) break;
+        if (FMaster < 0 && FReturnAt >= 0 && MonotonicMs() >= FReturnAt) {
+            FReturnAt = -1;
+            OpenPty();
+        }
+        pollfd p[2] = {{FWakePipe[0], POLLIN, 0}, {FMaster, POLLIN, 0}};
+        int wait = 1000;
+        if (FMaster < 0 && FReturnAt >= 0)
+            wait = static_cast<int>(std::max<int64_t>(0, FReturnAt - MonotonicMs()));
+        if (poll(p, FMaster >= 0 ? 2 : 1, wait) <= 0) continue;
+        if (p[0].revents & POLLIN) {
+            char drain[64];
+            while (read(FWakePipe[0], drain, sizeof drain) > 0) {
+            }
+        }
+        if (FMaster >= 0 && (p[1].revents & POLLIN)) {
+            const ssize_t n = read(FMaster, buf, sizeof buf);
+            if (n > 0) TakeBytes(buf, static_cast<size_t>(n));
+        }
+    }
+}
+
+std::vector<TReceivedCommand> TModemSim::Received() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FReceived;
+}
+
+int TModemSim::CountReceived(const std::string& prefix) const {
+    std::lock_guard<std::mutex> g(FLock);
+    int n = 0;
+    for (const auto& r : FReceived)
+        if (StartsWithNoCase(r.Text, prefix)) ++n;
+    return n;
+}
+
+std::vector<std::string> TModemSim::SentPdus() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FSentPdus;
+}

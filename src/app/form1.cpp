@@ -108,8 +108,9 @@ std::string TForm1::CommandLine(TDateTime date, TDateTime time) const {
 
 // Without a notification area the taskbar button is the only way back to the window.
 // Changing the flags of a shown window re-creates it hidden, so this is done only once.
+// Qt::Tool shares the window bit with every window type: compare the type, not the bits.
 void TForm1::HideTaskbarButton() {
-    if (FTrayAvailable && !(windowFlags() & Qt::Tool)) setWindowFlag(Qt::Tool, true);
+    if (FTrayAvailable && windowType() != Qt::Tool) setWindowFlag(Qt::Tool, true);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

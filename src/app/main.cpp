@@ -15,11 +15,15 @@ int main(int argc, char** argv) {
     std::string error;
     // Before the toolkit starts, so that --help and mistakes need no display.
     if (!ParseProgramOptions(argc, argv, options.Program, qtArgs, error)) {
-        std::fprintf(stderr, "tiktaal: %s\n\n%s", error.c_str(), ProgramUsage().c_str());
+        std::fprintf(stderr, "tiktaal: %s\nTry 'tiktaal --help' for the options.\n", error.c_str());
         return 2;
     }
     if (options.Program.Help) {
         std::fputs(ProgramUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.Program.Version) {
+        std::puts("tiktaal " TIKTAAL_VERSION);
         return 0;
     }
     std::vector<char*> qtArgv;

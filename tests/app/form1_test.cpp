@@ -122,6 +122,18 @@ TEST_F(Form1Test, CloseBoxOnlyHidesToTheTray) {
     EXPECT_EQ(f.TrayIconIndex(), 2);
 }
 
+TEST_F(Form1Test, TaskbarButtonHiddenOnlyWhereATrayExists) {
+    {
+        TForm1 withTray(Options(1));
+        EXPECT_EQ(withTray.windowType(), Qt::Tool);
+        withTray.show();
+        withTray.Timer1Timer();  // ticks leave a shown window alone
+        EXPECT_TRUE(withTray.isVisible());
+    }
+    TForm1 withoutTray(Options(0));
+    EXPECT_EQ(withoutTray.windowType(), Qt::Window);
+}
+
 TEST_F(Form1Test, WithoutATrayCloseMinimisesInstead) {
     TForm1 f(Options(0));
     f.show();

@@ -210,16 +210,29 @@ std::string TSerialDevice::DevicePathFor(const std::string& name) {
     return name;
 }
 
-// TIOCEXCL keeps further opens off the tty (except for privileged processes), and flock()
-// covers programs that honour advisory locks, privileged ones included. A second opener
-// thus fails with EBUSY either way.
+// flock() covers programs that honour advisory locks, privileged ones included; TIOCEXCL
+// then keeps further opens off the tty (except for privileged processes). The lock comes
+// first, so that an open that loses it never touches the flag of the one that holds it.
 bool TSerialDevice::TakeLock() {
+    if (PortLock && flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        SetSystemError(err == EWOULDBLOCK ? EBUSY : err);
+        return false;
+    }
     ioctl(FHandle, TIOCEXCL);
-    if (!PortLock) return true;
-    if (flock(FHandle, LOCK_EX | LOCK_NB) == 0) return true;
-    const int err = errno;
-    SetSystemError(err == EWOULDBLOCK ? EBUSY : err);
-    return false;
+    FExclusive = true;
+    return true;
+}
+
+// The exclusive flag belongs to the tty, not to this descriptor: it outlives the close
+// while anything else (socat, a terminal program) holds the device, and would keep every
+// later open by an ordinary user out. Every path that gives the port up clears it first.
+void TSerialDevice::ReleaseHandle() {
+    if (FHandle < 0) return;
+    if (FExclusive) ioctl(FHandle, TIOCNXCL);
+    FExclusive = false;
+    close(FHandle);
+    FHandle = -1;
 }
 
 void TSerialDevice::OpenPort(const std::string& name) {
@@ -249,8 +262,7 @@ void TSerialDevice::OpenPort(const std::string& name) {
     }
     FHandle = fd;
     if (!TakeLock()) {
-        close(fd);
-        FHandle = -1;
+        ReleaseHandle();
         RaiseIfError();
         return;
     }
@@ -265,8 +277,7 @@ void TSerialDevice::OpenPort(const std::string& name) {
         PurgeBuffers();
     } else {
         SetError(ErrNoDeviceAnswer);
-        close(FHandle);
-        FHandle = -1;
+        ReleaseHandle();
         FPortNumber = -1;
     }
     RaiseIfError();
@@ -465,7 +476,7 @@ void TSerialDevice::ClosePort() {
         SetRTSLine(false);
         SetDTRLine(false);
         RaiseExcept = raise;
-        close(FHandle);
+        ReleaseHandle();
     }
     FInstanceActive = false;
     FHandle = -1;

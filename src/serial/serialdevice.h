@@ -162,9 +162,10 @@ public:
     int OutputCount();
     bool WaitReadable(int timeout);
     bool WaitReadableBuffered(int timeout);
-    // WaitReadableBuffered that also ends, False, as soon as wakeHandle turns readable:
-    // the owner's wake-up, so that one wait serves for input and for requests alike.
-    bool WaitReadableOrWoken(int timeout, int wakeHandle);
+    // True at once when LineBuffer holds a whole line (up to terminator), else waits for
+    // new input at the port; ends, False, as soon as wakeHandle turns readable: the owner's
+    // wake-up, so that one wait serves for input and for requests alike.
+    bool WaitLineOrWoken(int timeout, int wakeHandle, char terminator);
     bool WaitWritable(int timeout);
 
     uint32_t ReadModemStatus();
@@ -206,10 +207,12 @@ private:
     void LimitBandwidth(int length, int limit, uint32_t& nextTick);
     void ReadLineErrors();
     bool TakeLock();
+    void ReleaseHandle();
     bool DrainOutput(int timeout);
     std::string ReadCommand(const std::string& command, int lineTimeout, bool dial);
 
     int FHandle = -1;
+    bool FExclusive = false;  // this object set TIOCEXCL on FHandle
     int FLastError = 0;
     std::string FLastErrorDesc;
     std::string FDevice;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -132,6 +133,9 @@ public:
     TLuComThread* ComThread() const { return FComThread; }
     TTimer& CheckTimer() { return FCheckTimer; }
     TTimer& AnswerTimer() { return FAnswerTimer; }
+    // The last reply line and when its end was read (the PC clock), for OnRxString handlers.
+    const std::string& RxString() const { return FRxString; }
+    std::chrono::system_clock::time_point RxTime() const { return FRxTime; }
     bool CTSState() const { return FCTSState; }
     bool DSRState() const { return FDSRState; }
     bool DCDState() const { return FDCDState; }
@@ -192,6 +196,7 @@ private:
     TStringList FPortList;
     TLuComThread* FComThread = nullptr;
     std::string FRxString;
+    std::chrono::system_clock::time_point FRxTime;
     std::string FLastSentStr;
     TTimer FCheckTimer;
     TTimer FAnswerTimer;

@@ -1,6 +1,7 @@
 #include "serial/lucomthread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 
 #include "net/netutil.h"
@@ -161,20 +162,26 @@ int TLuComThread::InputWait() {
     return std::clamp<int32_t>(left, 0, QuietWait);
 }
 
+// Reply lines are taken as far as they have come and never waited for: a board that ends
+// its replies with CR LF leaves a lone LF behind, and waiting for the rest of that would
+// hold back every line queued meanwhile. A partial line stays in LineBuffer until more
+// input completes it.
 void TLuComThread::ReceiveLine() {
-    const bool readable = Serial.WaitReadableOrWoken(InputWait(), FWake.Handle());
+    const bool readable = Serial.WaitLineOrWoken(InputWait(), FWake.Handle(), CR);
     // Every request made before this point is seen later in this pass or at the top of
     // the next one; a later one leaves the signal raised for the next wait.
     FWake.Clear();
     if (!readable) return;
-    std::string line = Serial.ReadUntil(ReplyTimeout, std::string(1, CR));
+    std::string line = Serial.ReadUntil(0, std::string(1, CR));
     const int err = Serial.LastError();
+    const auto arrival = std::chrono::system_clock::now();
     // A CR LF reply leaves its LF at the front of the next line.
     if (!line.empty() && line[0] == '\n') line.erase(0, 1);
     if (err == ErrMaxBuffer) ReportError(err, Serial.LastErrorDesc());
     if (line.empty()) return;
-    Synchronize([this, &line] {
+    Synchronize([this, &line, arrival] {
         Owner->FRxString = line;
+        Owner->FRxTime = arrival;
         Owner->DoRxString();
         Owner->RestartAnswerTimer();
     });

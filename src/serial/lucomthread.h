@@ -23,7 +23,6 @@ public:
     // The longest an open link with nothing to do waits for input before it probes the
     // device again; also the period of the modem-line check.
     static constexpr int QuietWait = 100;
-    static constexpr int ReplyTimeout = 200;
     static constexpr int WritableWait = 100;
     static constexpr int WriteFailureLimit = 4;
     // The longest reply line handed on in one piece; a flood without CR comes in pieces.

@@ -155,9 +155,10 @@ bool TSerialDevice::WaitReadableBuffered(int timeout) {
     return WaitReadable(timeout);
 }
 
-bool TSerialDevice::WaitReadableOrWoken(int timeout, int wakeHandle) {
-    if (!LineBuffer.empty()) return true;
-    // Waits even when the count failed: a caller that loops on this must not spin.
+bool TSerialDevice::WaitLineOrWoken(int timeout, int wakeHandle, char terminator) {
+    if (LineBuffer.find(terminator) != std::string::npos) return true;
+    // A partial line is not input: only new bytes can complete it. Waits even when the
+    // count failed: a caller that loops on this must not spin.
     bool ok = InputCount() > 0;
     if (!ok) {
         pollfd p[2] = {{FHandle, POLLIN, 0}, {wakeHandle, POLLIN, 0}};

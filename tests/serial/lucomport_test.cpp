@@ -184,6 +184,27 @@ TEST_F(LuComPortTest, ReplyLinesDropTheLFAndEmptyLines) {
     EXPECT_TRUE(Port->AT_WORK());
 }
 
+// Each "OK" CR LF leaves its LF waiting; the lines behind it must not wait for a CR that
+// never comes (that wait was 200 ms per line).
+TEST_F(LuComPortTest, LinesNeverWaitBehindAReplysLeftoverLF) {
+    ASSERT_TRUE(Connect());
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) {
+        Port->SendStr("L" + std::to_string(i), false);
+        ASSERT_EQ(Pty.ReadLine(), "L" + std::to_string(i) + "\r");
+        ASSERT_TRUE(Pty.Send("OK\r\n"));
+        ASSERT_TRUE(WaitUntil([&] { return Rx.size() == static_cast<size_t>(i + 1); }, 1000));
+    }
+    EXPECT_LT(ElapsedMs(start), 500);
+    EXPECT_EQ(Rx, (Strings(5, "OK")));
+    // A reply that comes in pieces is still one line.
+    ASSERT_TRUE(Pty.Send("par"));
+    DelayWithMessages(30);
+    ASSERT_TRUE(Pty.Send("tial\r"));
+    ASSERT_TRUE(WaitUntil([&] { return Rx.size() == 6; }, 1000));
+    EXPECT_EQ(Rx.back(), "partial");
+}
+
 TEST_F(LuComPortTest, FloodWithoutCRIsHandedOnInBoundedPieces) {
     ASSERT_TRUE(Connect());
     const size_t flood = 3 * TLuComThread::MaxReplyLength + 100;

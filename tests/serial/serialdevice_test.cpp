@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <fstream>
@@ -149,6 +150,39 @@ TEST_F(SerialDeviceTest, PortIsExclusiveAndReleasedOnClose) {
     EXPECT_EQ(second.LastError(), 0);
 }
 
+namespace {
+// The probe's output and exit status, run as nobody when this test runs as root.
+int RunExclusiveProbe(std::string& output) {
+    std::string command = EXCLUSIVE_PROBE;
+    std::string dir;
+    if (geteuid() == 0) {
+        if (std::system("command -v setpriv >/dev/null 2>&1") != 0) return -1;
+        // The build tree may be closed to other users: the probe runs from a copy.
+        char tmpl[] = "/tmp/tiktaal-probeXXXXXX";
+        if (!mkdtemp(tmpl)) return -1;
+        dir = tmpl;
+        chmod(dir.c_str(), 0755);
+        const std::string copy = dir + "/probe";
+        std::system(("cp " + command + " " + copy + " && chmod 0755 " + copy).c_str());
+        command = "setpriv --reuid=65534 --regid=65534 --clear-groups " + copy;
+    }
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) output += buf;
+    const int status = pclose(p);
+    if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+}  // namespace
+
+TEST(SerialDeviceOpen, EveryReleaseLeavesThePortOpenableForOrdinaryUsers) {
+    std::string output;
+    const int status = RunExclusiveProbe(output);
+    if (status == -1) GTEST_SKIP() << "cannot run the probe as an ordinary user";
+    EXPECT_EQ(status, 0) << output;
+}
+
 TEST_F(SerialDeviceTest, WritesExactBytesAndReports) {
     std::vector<std::string> values;
     Dev.OnStatus = [&](TSerialDevice*, THookSerialReason r, const std::string& v) {
@@ -293,7 +327,7 @@ TEST_F(SerialDeviceTest, WaitForInputOrWakeEndsOnWhicheverComesFirst) {
         wake.Raise();
     });
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(Dev.WaitReadableOrWoken(2000, wake.Handle()));
+    EXPECT_FALSE(Dev.WaitLineOrWoken(2000, wake.Handle(), '\r'));
     EXPECT_LT(ElapsedMs(start), 500);
     EXPECT_EQ(Dev.LastError(), 0);
     raiser.join();
@@ -301,25 +335,28 @@ TEST_F(SerialDeviceTest, WaitForInputOrWakeEndsOnWhicheverComesFirst) {
 
     // Nothing at all: the time-out ends it.
     start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(Dev.WaitReadableOrWoken(30, wake.Handle()));
+    EXPECT_FALSE(Dev.WaitLineOrWoken(30, wake.Handle(), '\r'));
     EXPECT_GE(ElapsedMs(start), 25);
 
-    // Input that arrives while waiting, and a partial line already buffered.
+    // Input that arrives while waiting, and a whole line already buffered; a partial one
+    // waits for more.
     std::thread board([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         Pty.Send("OK\r");
     });
-    EXPECT_TRUE(Dev.WaitReadableOrWoken(2000, wake.Handle()));
+    EXPECT_TRUE(Dev.WaitLineOrWoken(2000, wake.Handle(), '\r'));
     board.join();
     EXPECT_EQ(Dev.ReadUntil(200, "\r"), "OK");
     Dev.LineBuffer = "par";
-    EXPECT_TRUE(Dev.WaitReadableOrWoken(2000, wake.Handle()));
+    EXPECT_FALSE(Dev.WaitLineOrWoken(20, wake.Handle(), '\r'));
+    Dev.LineBuffer = "par\rt";
+    EXPECT_TRUE(Dev.WaitLineOrWoken(2000, wake.Handle(), '\r'));
     Dev.LineBuffer.clear();
 
     // The board going away ends the wait at once and says so.
     Pty.CloseMaster();
     start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(Dev.WaitReadableOrWoken(2000, wake.Handle()));
+    EXPECT_FALSE(Dev.WaitLineOrWoken(2000, wake.Handle(), '\r'));
     EXPECT_EQ(Dev.LastError(), EIO);
     EXPECT_LT(ElapsedMs(start), 500);
 }

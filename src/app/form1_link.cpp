@@ -48,7 +48,9 @@ void TForm1::CreateComponents() {
     LuTimeSync1 = std::make_unique<TLuTimeSync>();
     LuTimeSync1->BeginLoading();
     LuTimeSync1->SetActive(false);
-    LuTimeSync1->SetSetLocalTime(program.SetClock);
+    const TSetClockMode clockMode = program.SetClock.value_or(StoredSetClockMode());
+    LuTimeSync1->SetSetLocalTime(clockMode != TSetClockMode::Never);
+    LuTimeSync1->SetDeferToTimeService(clockMode == TSetClockMode::Auto);
     if (!program.TimeServers.empty()) LuTimeSync1->SetTimeServerList(ListOf(program.TimeServers));
     LuTimeSync1->SetPHPsyncList(ListOf(program.TimeScripts));
     LuTimeSync1->SetOnSync([this](TComponent*, TDateTime stamp) { LuTimeSync1Sync(stamp); });

@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include "timesync/server_source.h"
+
 namespace {
 using TRow = TOptionRow<TProgramOptions>;
 
@@ -12,24 +14,46 @@ bool Append(std::vector<std::string>& list, const std::string& value) {
     list.push_back(value);
     return true;
 }
+
+// A source that cannot be asked is a mistake to tell now, not a silent failure later.
+bool AppendChecked(std::vector<std::string>& list, const std::string& value,
+                   const std::string& problem, std::string& error) {
+    error = problem;
+    return problem.empty() && Append(list, value);
+}
+
+bool SetClockMode(TProgramOptions& o, const std::string& value, std::string& error) {
+    TSetClockMode mode = TSetClockMode::Auto;
+    if (!ParseSetClockMode(value, mode)) {
+        error = "option --set-clock takes auto, always or never, not '" + value + "'";
+        return false;
+    }
+    o.SetClock = mode;
+    return true;
+}
 }  // namespace
 
 const std::vector<TRow>& ProgramOptionTable() {
     static const std::vector<TRow> table{
         {"--time-server", "HOST[:PORT]",
          "ask this SNTP server (repeatable; replaces the built-in list)",
-         [](TProgramOptions& o, const std::string& v, std::string&) {
-             return Append(o.TimeServers, v);
+         [](TProgramOptions& o, const std::string& v, std::string& error) {
+             return AppendChecked(o.TimeServers, v, ServerSourceProblem(v), error);
          }},
-        {"--time-script", "URL", "also ask this HTTP time script (repeatable)",
-         [](TProgramOptions& o, const std::string& v, std::string&) {
-             return Append(o.TimeScripts, v);
+        {"--time-script", "URL", "also ask this http:// time script (repeatable)",
+         [](TProgramOptions& o, const std::string& v, std::string& error) {
+             return AppendChecked(o.TimeScripts, v, ScriptSourceProblem(v), error);
          }},
-        {"--no-set-clock", nullptr,
-         "leave the PC clock alone; the board still gets the PC's time\nafter each successful "
-         "query",
+        {"--set-clock", "MODE",
+         "auto (default): set the PC clock unless a time service of the\n"
+         "system (chrony, systemd-timesyncd, ntpd) keeps it; always; never:\n"
+         "leave it alone, the board still gets the PC's time after each\n"
+         "successful query. Overrides the SetClock setting for this run",
+         SetClockMode},
+        {"--no-set-clock", nullptr, "the same as --set-clock=never",
          [](TProgramOptions& o, const std::string&, std::string&) {
-             return Switch(o.SetClock, false);
+             o.SetClock = TSetClockMode::Never;
+             return true;
          }},
         {"--help", nullptr, "show this help (also -h)",
          [](TProgramOptions& o, const std::string&, std::string&) { return Switch(o.Help, true); }},

@@ -1,15 +1,17 @@
 // The command line of the program.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/option_parser.h"
+#include "app/time_options.h"
 
 struct TProgramOptions {
-    std::vector<std::string> TimeServers;  // replaces the built-in SNTP servers when given
-    std::vector<std::string> TimeScripts;  // HTTP time scripts, asked beside the servers
-    bool SetClock = true;
+    std::vector<std::string> TimeServers;   // replaces the built-in SNTP servers when given
+    std::vector<std::string> TimeScripts;   // HTTP time scripts, asked beside the servers
+    std::optional<TSetClockMode> SetClock;  // unset: the stored setting decides
     bool Help = false;
     bool Version = false;
     // The program's own options as given, one word each ("--time-server=HOST"), without the

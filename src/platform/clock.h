@@ -16,6 +16,14 @@ bool SetPCDateTime(TDateTime local);
 // The system's setter: local time to UTC with the zone rules, then clock_settime.
 bool SystemSetLocalTime(TDateTime local);
 
+// Whether a time service of the system (chrony, systemd-timesyncd, ntpd) keeps the clock
+// synchronised; a seam like the setter, so tests decide. Empty restores the system's.
+using TClockServiceProbe = std::function<bool()>;
+TClockServiceProbe SetClockServiceProbe(TClockServiceProbe probe);
+bool ClockKeptByTimeService();
+// The kernel's view: its clock is not marked unsynchronised (adjtimex, no privilege needed).
+bool SystemClockSynchronised();
+
 // UTC to local time with the zone rules for that instant's date, milliseconds kept.
 // When the zone cannot be applied, t comes back unchanged.
 TDateTime UtcToLocal(TDateTime t);

@@ -154,10 +154,22 @@ void TLuTimeSync::AcceptTime(TDateTime timeStamp, const std::string& source) {
              OffsetText(timeStamp, pcClock));
     // A clock that cannot be set throws back to the worker: no OnSync, and the cycle
     // ends in OnSyncError when its time runs out.
-    if (FSetLocalTime) SetPCDateTime(FLastSync);
+    if (FSetLocalTime) SetClockUnlessDeferred();
     DoSync();
     FTimeoutTimer->SetEnabled(false);
     FCycleDone = true;
+}
+
+void TLuTimeSync::SetClockUnlessDeferred() {
+    if (!FDeferToTimeService || !ClockKeptByTimeService()) {
+        SetPCDateTime(FLastSync);
+        return;
+    }
+    if (FDeferralTold) return;
+    FDeferralTold = true;
+    LogEvent(
+        "the system's time service keeps the PC clock synchronised: leaving it alone "
+        "(--set-clock=always sets it anyway)");
 }
 
 void TLuTimeSync::WorkerTerminated(TThread* sender) {

@@ -43,6 +43,10 @@ public:
     void SetPHPsyncList(const TStringList& list);
     bool SetLocalTime() const { return FSetLocalTime; }
     void SetSetLocalTime(bool value) { FSetLocalTime = value; }
+    // With SetLocalTime: leave the clock alone while a time service of the system keeps
+    // it synchronised (the cycles, the event lines and OnSync go on).
+    bool DeferToTimeService() const { return FDeferToTimeService; }
+    void SetDeferToTimeService(bool value) { FDeferToTimeService = value; }
     bool SyncPHP() const { return FSyncPHP; }
     void SetSyncPHP(bool value) { FSyncPHP = value; }
     bool SyncSNTP() const { return FSyncSNTP; }
@@ -77,6 +81,7 @@ private:
     void RestartSyncTimer(unsigned periodMs);
     void StartWorkers(const TStringList& sources);
     void FillDefaultServers();
+    void SetClockUnlessDeferred();
     void DoSync();
     void DoSyncError();
 
@@ -87,6 +92,8 @@ private:
     std::unique_ptr<TStringList> FTimeServerList;
     std::unique_ptr<TStringList> FPHPsyncList;
     bool FSetLocalTime = false;
+    bool FDeferToTimeService = false;
+    bool FDeferralTold = false;
     bool FSyncPHP = true;
     bool FSyncSNTP = true;
     bool FGetDefault = false;

@@ -62,21 +62,3 @@ bool TLuSyncThread::QueryServer() {
 void TLuSyncThread::PassResult() {
     if (FTimeSync) FTimeSync->AcceptTime(FSyncedTime, FSource);
 }
-
-void SplitServerSource(const std::string& source, std::string& host, std::string& port) {
-    host = source;
-    port = "123";
-    if (!source.empty() && source[0] == '[') {
-        const size_t close = source.find(']');
-        if (close == std::string::npos) return;
-        host = source.substr(1, close - 1);
-        if (close + 1 < source.size() && source[close + 1] == ':') port = source.substr(close + 2);
-        return;
-    }
-    // One colon separates a port; more make an IPv6 literal without brackets.
-    const size_t colon = source.find(':');
-    if (colon != std::string::npos && source.find(':', colon + 1) == std::string::npos) {
-        host = source.substr(0, colon);
-        port = source.substr(colon + 1);
-    }
-}

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "timesync/server_source.h"
 #include "toolkit/datetime.h"
 #include "toolkit/thread.h"
 
@@ -37,7 +38,3 @@ private:
     TDateTime FSyncedTime;
     std::string FSource;
 };
-
-// A server source is a host name or address, optionally with a port: host:port or
-// [v6-address]:port; the port is 123 otherwise.
-void SplitServerSource(const std::string& source, std::string& host, std::string& port);

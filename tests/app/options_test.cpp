@@ -26,7 +26,7 @@ TEST(Options, RepeatableSourcesTheClockSwitchAndTheToolkitsOwn) {
     ASSERT_TRUE(p.Ok) << p.Error;
     EXPECT_EQ(p.Options.TimeServers, (std::vector<std::string>{"127.0.0.2", "127.0.0.3"}));
     EXPECT_EQ(p.Options.TimeScripts, (std::vector<std::string>{"http://127.0.0.1:8080/time.php"}));
-    EXPECT_FALSE(p.Options.SetClock);
+    EXPECT_EQ(p.Options.SetClock, TSetClockMode::Never);
     EXPECT_EQ(p.Qt, (std::vector<std::string>{"tiktaal", "-platform", "offscreen", "-style",
                                               "fusion", "-reverse"}));
     // One word per own option, the toolkit's left out: what a copy started at login repeats.
@@ -66,4 +66,26 @@ TEST(Options, HelpIsBuiltFromTheTable) {
     for (const auto& row : ProgramOptionTable())
         EXPECT_NE(usage.find(row.Name), std::string::npos) << row.Name;
     EXPECT_NE(usage.find("  --time-server HOST[:PORT]  ask this SNTP server"), std::string::npos);
+}
+
+TEST(Options, SetClockModeOverridesTheSettingForOneRun) {
+    EXPECT_FALSE(Parse({}).Options.SetClock.has_value());  // the stored setting decides
+    EXPECT_EQ(Parse({"--set-clock=always"}).Options.SetClock, TSetClockMode::Always);
+    EXPECT_EQ(Parse({"--set-clock", "never"}).Options.SetClock, TSetClockMode::Never);
+    EXPECT_EQ(Parse({"--set-clock=auto"}).Options.SetClock, TSetClockMode::Auto);
+    EXPECT_EQ(Parse({"--set-clock=sometimes"}).Error,
+              "option --set-clock takes auto, always or never, not 'sometimes'");
+}
+
+TEST(Options, TimeSourcesAreCheckedBeforeTheyAreUsed) {
+    for (const char* good : {"127.0.0.2:65535", "[::1]:1", "fe80::1", "pool.ntp.org"})
+        EXPECT_TRUE(Parse({"--time-server", good}).Ok) << good;
+    for (const char* bad : {"127.0.0.2:0", "host:", ":123", "[::1]:x", " "})
+        EXPECT_FALSE(Parse({"--time-server", bad}).Ok) << bad;
+    EXPECT_EQ(Parse({"--time-server=127.0.0.2:70000"}).Error,
+              "time server '127.0.0.2:70000' has port '70000', not a number from 1 to 65535");
+    EXPECT_TRUE(Parse({"--time-script", "HTTP://127.0.0.1:8080/t.php"}).Ok);
+    for (const char* bad :
+         {"ftp://h/t.php", "time.php", "https://h/t.php", "http:///t.php", "http://h:99999/t.php"})
+        EXPECT_FALSE(Parse({"--time-script", bad}).Ok) << bad;
 }

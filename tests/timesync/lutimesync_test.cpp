@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 #include <system_error>
@@ -48,6 +49,7 @@ protected:
                 throw std::system_error(EPERM, std::generic_category(), "Operation not permitted");
             return true;
         });
+        FPreviousProbe = SetClockServiceProbe([this] { return ServiceKeepsClock; });
         Sync.SetOnSync([this](TComponent*, TDateTime t) { Synced.push_back(t); });
         Sync.SetOnSyncError([this](TComponent*) { ++Errors; });
         Sync.SetWorkerFactory([this](TLuTimeSync& owner, const std::string& source) -> TThread* {
@@ -58,6 +60,7 @@ protected:
     }
     void TearDown() override {
         SetClockSetter(FPreviousSetter);
+        SetClockServiceProbe(FPreviousProbe);
         SetEventLogSink(FPreviousSink);
     }
     void RunCycle() {
@@ -78,11 +81,13 @@ protected:
     int Errors = 0;
     size_t Delivering = 100;
     bool ClockRefused = false;
+    bool ServiceKeepsClock = false;
     std::atomic<bool>* Gate = nullptr;
 
 private:
     TEventLogSink FPreviousSink;
     TClockSetter FPreviousSetter;
+    TClockServiceProbe FPreviousProbe;
 };
 
 }  // namespace
@@ -167,6 +172,24 @@ TEST_F(TimeSyncTest, WithoutSetLocalTimeTheClockIsLeftAlone) {
     RunCycle();
     EXPECT_TRUE(ClockSets.empty());
     EXPECT_EQ(Synced.size(), 1u);
+}
+
+TEST_F(TimeSyncTest, AutoModeLeavesASynchronisedClockToTheTimeService) {
+    Sync.SetSetLocalTime(true);
+    Sync.SetDeferToTimeService(true);
+    ServiceKeepsClock = true;
+    Sync.SetTimeServerList(Lines("a.example"));
+    RunCycle();
+    RunCycle();
+    EXPECT_TRUE(ClockSets.empty());
+    EXPECT_EQ(Synced.size(), 2u);  // the board still gets its line every cycle
+    EXPECT_EQ(std::count_if(
+                  Log.begin(), Log.end(),
+                  [](const std::string& l) { return l.find("time service") != std::string::npos; }),
+              1);
+    ServiceKeepsClock = false;  // the service stopped: the clock is ours again
+    RunCycle();
+    EXPECT_EQ(ClockSets.size(), 1u);
 }
 
 TEST_F(TimeSyncTest, ARefusedClockEndsInSyncError) {

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <sys/timex.h>
 #include <time.h>
 
 #include <atomic>
@@ -14,6 +15,7 @@
 namespace {
 
 TSeam<TClockSetter> CurrentSetter;
+TSeam<TClockServiceProbe> CurrentProbe;
 std::atomic<bool> FailureTold{false};
 
 // Tells the user once why the clock stays as it is, so the reason is in the journal.
@@ -63,6 +65,21 @@ bool SystemSetLocalTime(TDateTime local) {
     TellFailureOnce(err);
     if (err == EPERM) throw std::system_error(err, std::generic_category(), std::strerror(err));
     return false;
+}
+
+TClockServiceProbe SetClockServiceProbe(TClockServiceProbe probe) {
+    return CurrentProbe.Swap(std::move(probe));
+}
+
+bool ClockKeptByTimeService() {
+    const TClockServiceProbe probe = CurrentProbe.Get();
+    return probe ? probe() : SystemClockSynchronised();
+}
+
+bool SystemClockSynchronised() {
+    struct timex tx {};
+    const int state = adjtimex(&tx);
+    return state != -1 && state != TIME_ERROR && (tx.status & STA_UNSYNC) == 0;
 }
 
 TDateTime UtcToLocal(TDateTime t) {

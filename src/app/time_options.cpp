@@ -1,0 +1,36 @@
+#include "app/time_options.h"
+
+#include <cstdio>
+
+#include "app/settings.h"
+
+bool ParseSetClockMode(const std::string& text, TSetClockMode& mode) {
+    for (TSetClockMode m : {TSetClockMode::Auto, TSetClockMode::Always, TSetClockMode::Never})
+        if (text == SetClockModeName(m)) {
+            mode = m;
+            return true;
+        }
+    return false;
+}
+
+const char* SetClockModeName(TSetClockMode mode) {
+    switch (mode) {
+        case TSetClockMode::Always:
+            return "always";
+        case TSetClockMode::Never:
+            return "never";
+        case TSetClockMode::Auto:
+            break;
+    }
+    return "auto";
+}
+
+TSetClockMode StoredSetClockMode() {
+    std::string text;
+    RegReadString(SetClockSettingName, "auto", SettingsKey, text);
+    TSetClockMode mode = TSetClockMode::Auto;
+    if (!ParseSetClockMode(text, mode))
+        std::fprintf(stderr, "tiktaal: setting %s is '%s', not auto, always or never: using auto\n",
+                     SetClockSettingName, text.c_str());
+    return mode;
+}

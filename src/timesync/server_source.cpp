@@ -1,0 +1,59 @@
+#include "timesync/server_source.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "net/netutil.h"
+
+void SplitServerSource(const std::string& source, std::string& host, std::string& port) {
+    host = source;
+    port = "123";
+    if (!source.empty() && source[0] == '[') {
+        const size_t close = source.find(']');
+        if (close == std::string::npos) return;
+        host = source.substr(1, close - 1);
+        if (close + 1 < source.size() && source[close + 1] == ':') port = source.substr(close + 2);
+        return;
+    }
+    // One colon separates a port; more make an IPv6 literal without brackets.
+    const size_t colon = source.find(':');
+    if (colon != std::string::npos && source.find(':', colon + 1) == std::string::npos) {
+        host = source.substr(0, colon);
+        port = source.substr(colon + 1);
+    }
+}
+
+bool IsPortNumber(const std::string& port) {
+    if (port.empty() || port.size() > 5) return false;
+    if (!std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    const int value = std::stoi(port);
+    return value >= 1 && value <= 65535;
+}
+
+std::string ServerSourceProblem(const std::string& source) {
+    std::string host, port;
+    SplitServerSource(source, host, port);
+    if (TrimText(host).empty()) return "time server '" + source + "' names no host";
+    if (!IsPortNumber(port))
+        return "time server '" + source + "' has port '" + port + "', not a number from 1 to 65535";
+    return std::string();
+}
+
+std::string ScriptSourceProblem(const std::string& url) {
+    std::string scheme = url.substr(0, std::min<size_t>(url.size(), 7));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (scheme != "http://") return "time script '" + url + "' is not an http:// URL";
+    // The splitter would fill in "localhost" for a missing host: look at what was written.
+    const std::string authority = url.substr(7, url.find_first_of("/?#", 7) - 7);
+    const std::string hostAndPort = authority.substr(authority.rfind('@') + 1);
+    TUrlParts parts;
+    SplitUrl(url, parts);
+    if (hostAndPort.empty() || hostAndPort[0] == ':' || parts.Host.empty())
+        return "time script '" + url + "' names no host";
+    if (!IsPortNumber(parts.Port))
+        return "time script '" + url + "' has port '" + parts.Port +
+               "', not a number from 1 to 65535";
+    return std::string();
+}

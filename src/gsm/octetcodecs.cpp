@@ -51,18 +51,38 @@ char16_t TCustomUnicodeCodec::Refuse(const std::string& message) const {
     return ReplacementChar;
 }
 
+namespace {
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+std::string SurrogateMessage(char16_t unit) {
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "Surrogate value $%x found in %s. Values between $D800 and $DFFF are "
+                  "reserved for use with UTF-16",
+                  static_cast<unsigned>(unit), "UCS-2");
+    return message;
+}
+
+}  // namespace
+
+// Phones send characters outside the 16-bit range (emoji) as surrogate pairs
+// in UCS-2 messages; only a half without its partner is refused.
 std::u16string TUCS2Codec::Decode(const std::vector<uint8_t>& octets) const {
     std::u16string text;
     text.reserve(octets.size() / 2);
-    for (size_t i = 0; i + 1 < octets.size(); i += 2) {
-        const auto unit = static_cast<char16_t>((octets[i] << 8) | octets[i + 1]);
-        if (unit >= 0xD800 && unit <= 0xDFFF) {
-            char message[160];
-            std::snprintf(message, sizeof message,
-                          "Surrogate value $%x found in %s. Values between $D800 and $DFFF are "
-                          "reserved for use with UTF-16",
-                          static_cast<unsigned>(unit), "UCS-2");
-            text += Refuse(message);
+    const size_t units = octets.size() / 2;
+    auto unitAt = [&](size_t i) {
+        return static_cast<char16_t>((octets[2 * i] << 8) | octets[2 * i + 1]);
+    };
+    for (size_t i = 0; i < units; ++i) {
+        const char16_t unit = unitAt(i);
+        if (IsHighSurrogate(unit) && i + 1 < units && IsLowSurrogate(unitAt(i + 1))) {
+            text += unit;
+            text += unitAt(++i);
+        } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+            text += Refuse(SurrogateMessage(unit));
         } else {
             text += unit;
         }

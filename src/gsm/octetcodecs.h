@@ -13,7 +13,7 @@ std::u16string Hex8BitToText(std::string_view hex);
 // Four digits per code unit; surrogates pass unchecked.
 std::string TextToUcs2Hex(std::u16string_view text);
 // Padded with '0' to whole code units; raises EConvertError on non-hex digits
-// and EUnicodeCodecException on a surrogate.
+// and EUnicodeCodecException on a surrogate that is not half of a pair.
 std::u16string Ucs2HexToText(std::string_view hex);
 
 enum class TCodecErrorAction { Raise, Replace };

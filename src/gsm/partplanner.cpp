@@ -23,6 +23,12 @@ bool Fits(const TEncodedPart& part) {
     return part.TpduLength <= MaxTpduOctets && part.UserDataOctets <= MaxUserDataOctets;
 }
 
+bool SplitsAPair(char16_t last, char16_t next) {
+    const bool lineBreak = last == CR && next == LF;
+    const bool surrogates = last >= 0xD800 && last <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF;
+    return lineBreak || surrogates;
+}
+
 struct TChunk {
     size_t Length = 0;  // characters taken from the text, prefix not counted
     TEncodedPart Part;
@@ -31,12 +37,13 @@ struct TChunk {
 // The longest start of `rest` (at most 160 characters) whose PDU fits, found
 // by dropping one character at a time. A chunk never ends between CR and LF:
 // each part's text is decoded with its line breaks made whole, so a split pair
-// would come back as two line breaks.
+// would come back as two line breaks. Nor does it end between the halves of a
+// surrogate pair, which would leave half a character in each part.
 TChunk FitChunk(const TPartOptions& o, std::u16string_view rest, std::string_view header,
                 std::u16string_view prefix) {
     TChunk chunk;
     for (size_t len = std::min(rest.size(), MaxChunkChars); len > 0; --len) {
-        if (len > 1 && len < rest.size() && rest[len - 1] == CR && rest[len] == LF) continue;
+        if (len > 1 && len < rest.size() && SplitsAPair(rest[len - 1], rest[len])) continue;
         std::u16string body(prefix);
         body += rest.substr(0, len);
         TEncodedPart part =

@@ -28,7 +28,10 @@ TEST(Ucs2, EncodesBigEndianCodeUnits) {
     EXPECT_EQ(Ucs2HexToText("010"), U("Ā"));  // padded to 0100
 }
 
-TEST(Ucs2, RefusesSurrogatesUnlessAskedToReplace) {
+TEST(Ucs2, RefusesLoneSurrogatesUnlessAskedToReplace) {
+    EXPECT_EQ(Ucs2HexToText("D83DDE000041"), U("😀A"));
+    EXPECT_THROW(Ucs2HexToText("DE00D83D"), EUnicodeCodecException);  // halves in the wrong order
+    EXPECT_THROW(Ucs2HexToText("0041D83D"), EUnicodeCodecException);  // cut after the high half
     try {
         Ucs2HexToText("0041D800");
         FAIL();
@@ -40,4 +43,5 @@ TEST(Ucs2, RefusesSurrogatesUnlessAskedToReplace) {
     TUCS2Codec codec;
     codec.ErrorAction = TCodecErrorAction::Replace;
     EXPECT_EQ(codec.Decode({0xDF, 0xFF, 0x00, 0x41, 0x42}), u"\uFFFDA");
+    EXPECT_EQ(codec.Decode({0xD8, 0x3D, 0x00, 0x41}), u"\uFFFDA");
 }

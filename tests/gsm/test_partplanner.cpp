@@ -119,6 +119,21 @@ TEST(PartPlanner, NeverSplitsALineBreak) {
     EXPECT_EQ(LineField(plan.Lines[0], 2), "\"" + std::string(152, 'x') + "\"");
 }
 
+TEST(PartPlanner, NeverSplitsASurrogatePair) {
+    // 66 + the high half would fill the first part's 67 UCS-2 code units.
+    const std::u16string text = std::u16string(66, u'\u0105') + U("😀") + u"tail";
+    const TPlan plan = Plan(text, 2);
+    ASSERT_EQ(plan.Count, 2);
+    std::u16string joined;
+    for (const auto& entry : plan.Lines) {
+        TSMS sms;
+        sms.ParsePdu(LineField(entry.Text, 1));
+        joined += sms.GetText();
+    }
+    EXPECT_EQ(joined, text);
+    EXPECT_EQ(LineField(plan.Lines[1], 2), "\"😀tail\"");
+}
+
 TEST(PartPlanner, OddSettingsFailSoftly) {
     EXPECT_EQ(Plan(std::u16string(200, u'x'), 0).Count, 2);  // merge max below 1 counts as 1
     EXPECT_EQ(Plan(u"abc", 2, 0, std::string(400, '1')).Count, 0);

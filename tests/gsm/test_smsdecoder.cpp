@@ -107,6 +107,7 @@ TEST(SmsDecoder, StoredSubmitGivesRecipientAndNoStamp) {
 TEST(SmsDecoder, TextFailuresAndReservedScheme) {
     EXPECT_EQ(TextOf("04", "0C", "01", "41"), u"(Uwaga: Nieznany schemat kodowania)");
     EXPECT_EQ(TextOf("04", "08", "02", "D800"), u"(Decoding Error)");
+    EXPECT_EQ(TextOf("04", "08", "06", "D83DDE000041"), U("😀A"));
     EXPECT_EQ(TextOf("04", "04", "02", "4Z"), u"(Decoding Error)");
     EXPECT_EQ(TextOf("04", "04", "ZZ", "41"), u"(Decoding Error)");
     EXPECT_EQ(TextOf("04", "04", "05", "41"), u"A");  // UDL beyond the data

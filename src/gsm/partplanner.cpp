@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "gsm/gsmerrors.h"
 #include "gsm/hex.h"
 #include "gsm/submitpdu.h"
 #include "gsm/utf.h"
@@ -125,9 +126,15 @@ int CountMessageParts(const TPartOptions& options, std::u16string_view text, boo
 
 int PlanMessageParts(const std::string& number, std::u16string_view text, const std::string& marker,
                      int mergeMax, bool flash, bool forceUcs2, bool statusReport,
-                     uint8_t& reference, TStringList& parts) {
+                     uint8_t& reference, TStringList& parts, std::string* error) {
     parts.Clear();
     if (IsBlank(text)) return 0;
+    try {
+        EncodePart(u"", "", number, false, false, false);
+    } catch (const EGsmCodecError& e) {
+        if (error) *error = e.what();
+        return 0;
+    }
     const int m = Clamped(mergeMax);
     const TPartOptions options{number, m, flash, forceUcs2, statusReport, reference};
 
@@ -169,7 +176,7 @@ int PlanMessageParts(const std::string& number, std::u16string_view text, const 
 
 int PlanMessageParts(const std::string& number, const std::string& text, const std::string& marker,
                      int mergeMax, bool flash, bool forceUcs2, bool statusReport,
-                     uint8_t& reference, TStringList& parts) {
+                     uint8_t& reference, TStringList& parts, std::string* error) {
     return PlanMessageParts(number, Utf8ToUtf16(text), marker, mergeMax, flash, forceUcs2,
-                            statusReport, reference, parts);
+                            statusReport, reference, parts, error);
 }

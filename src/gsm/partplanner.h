@@ -31,13 +31,14 @@ int CountMessageParts(const TPartOptions& options, std::u16string_view text, boo
 // Clears `parts`, then adds one line per PDU:
 //   TPDU length,PDU hex,"chunk text","marker",part number,part count,number
 // with CR LF in the chunk text written as %n and '"' as %~. Returns the part
-// count, 0 for a blank text (or one that fits no PDU). When concatenation
+// count, 0 for a blank text, one that fits no PDU, or a destination number that
+// an address cannot carry (its reason then goes to *error). When concatenation
 // references are used, `reference` advances by the number of groups that
 // carried one, wrapping modulo 256.
 int PlanMessageParts(const std::string& number, std::u16string_view text, const std::string& marker,
                      int mergeMax, bool flash, bool forceUcs2, bool statusReport,
-                     uint8_t& reference, TStringList& parts);
+                     uint8_t& reference, TStringList& parts, std::string* error = nullptr);
 // The same for UTF-8 text, as the component holds it.
 int PlanMessageParts(const std::string& number, const std::string& text, const std::string& marker,
                      int mergeMax, bool flash, bool forceUcs2, bool statusReport,
-                     uint8_t& reference, TStringList& parts);
+                     uint8_t& reference, TStringList& parts, std::string* error = nullptr);

@@ -17,6 +17,24 @@ constexpr int UdhiBit = 0x40;
 constexpr int AlphanumericType = 0x50;
 constexpr int InternationalTon = 1;
 constexpr int IeiConcat8Bit = 0x00;
+constexpr int IeiConcat16Bit = 0x08;
+
+// TS 23.038 section 4: the message-waiting groups name their alphabet by the
+// group itself (1100 and 1101 GSM 7-bit, 1110 UCS-2), group 1111 by bit 2;
+// the general groups by bits 2-3.
+int AlphabetOfDcs(int dcs) {
+    switch (dcs >> 4) {
+        case 0xC:
+        case 0xD:
+            return 0;
+        case 0xE:
+            return 2;
+        case 0xF:
+            return (dcs >> 2) & 1;
+        default:
+            return (dcs >> 2) & 3;
+    }
+}
 
 int TypeOfNumber(int type) { return (type >> 4) & 7; }
 
@@ -65,7 +83,7 @@ void TSMS::ParsePdu(std::string_view pdu) {
     FAddressPos = lengthPos + 2;
     FAddressDigits = addressLength + (addressLength & 1);
     const int dcs = ReadField(static_cast<size_t>(FAddressPos + FAddressDigits + 4), "TPDCS");
-    FAlphabet = (dcs >> 2) & 3;
+    FAlphabet = AlphabetOfDcs(dcs);
     FTpduLength = (static_cast<int>(FPdu.size()) - FScDigits) / 2 - 1;
 }
 
@@ -111,30 +129,26 @@ std::u16string TSMS::DecodeUserData() {
 // udhl is -1 when there is no header.
 std::u16string TSMS::DecodeText(const std::string& userData, int udhl) const {
     const size_t udl = static_cast<size_t>(FUserDataLength);
-    std::u16string text;
-    size_t skip = 0;
     switch (FAlphabet) {
         case 0: {
             // TP-UDL counts septets exactly, so the unpacker need not guess at
             // fill bits: a final '@' and runs of '@' stay what they are.
             const std::string septets = UnpackGsm7Septets(userData, udl);
-            skip = udhl >= 0 ? static_cast<size_t>(HeaderSeptets(udhl)) : 0;
+            const size_t skip = udhl >= 0 ? static_cast<size_t>(HeaderSeptets(udhl)) : 0;
             return Gsm7SeptetsToText(
                 std::string_view(septets).substr(std::min(skip, septets.size())));
         }
         case 1:
-            text = Hex8BitToText(Field(userData, 0, 2 * udl));
-            skip = udhl >= 0 ? static_cast<size_t>(udhl + 1) : 0;
-            break;
-        case 2:
-            text = Ucs2HexToText(Field(userData, 0, 2 * udl));
-            skip = udhl >= 0 ? static_cast<size_t>(udhl + 1) / 2 : 0;
-            break;
+        case 2: {
+            // Octet data starts right after the header: fill exists only for septets.
+            const size_t end = std::min(2 * udl, userData.size());
+            const size_t from = udhl >= 0 ? std::min(2 * static_cast<size_t>(udhl + 1), end) : 0;
+            const std::string_view data = std::string_view(userData).substr(from, end - from);
+            return FAlphabet == 1 ? Hex8BitToText(data) : Ucs2HexToText(data);
+        }
         default:
             return u"(Uwaga: Nieznany schemat kodowania)";
     }
-    text.erase(0, std::min(skip, text.size()));
-    return text;
 }
 
 TDateTime TSMS::GetTimeStamp() const {
@@ -152,22 +166,43 @@ TDateTime TSMS::GetTimeStamp() const {
     return date + time;
 }
 
+namespace {
+
+// The first concatenation element of a header (UDHL octet included), with an
+// 8-bit or a 16-bit reference; false when there is none or it is not whole.
+bool FindConcatElement(const std::string& header, TConcatInfo& info) {
+    int udhl = 0;
+    if (!TryReadOctet(header, 0, udhl)) return false;
+    for (size_t pos = 2; pos / 2 <= static_cast<size_t>(udhl);) {
+        int iei = 0, iel = 0;
+        if (!TryReadOctet(header, pos, iei) || !TryReadOctet(header, pos + 2, iel)) return false;
+        const size_t data = pos + 4;
+        const int refOctets = iei == IeiConcat8Bit ? 1 : iei == IeiConcat16Bit ? 2 : 0;
+        if (refOctets > 0) {
+            int ref0 = 0, ref1 = 0, total = 0, part = 0;
+            if (iel != refOctets + 2 || !TryReadOctet(header, data, ref0) ||
+                (refOctets == 2 && !TryReadOctet(header, data + 2, ref1)) ||
+                !TryReadOctet(header, data + 2 * refOctets, total) ||
+                !TryReadOctet(header, data + 2 * refOctets + 2, part))
+                return false;
+            info.Reference = refOctets == 2 ? ref0 << 8 | ref1 : ref0;
+            info.Total = total;
+            info.Part = part;
+            return true;
+        }
+        pos = data + 2 * static_cast<size_t>(iel);
+    }
+    return false;
+}
+
+}  // namespace
+
 TConcatInfo DecodeConcatInfo(std::string_view pdu, TMessageSink sink) {
     TSMS sms(std::move(sink));
     sms.ParsePdu(pdu);
     sms.GetText();
     TConcatInfo info;
-    const std::string& header = sms.Header();
-    int iei = 0, iel = 0, reference = 0, total = 0, part = 0;
-    // Octet 0 is UDHL; the first element follows. Any other element, or one
-    // that is not whole, gives no usable concatenation data.
-    if (!TryReadOctet(header, 2, iei) || iei != IeiConcat8Bit || !TryReadOctet(header, 4, iel) ||
-        iel != 3 || !TryReadOctet(header, 6, reference) || !TryReadOctet(header, 8, total) ||
-        !TryReadOctet(header, 10, part))
-        return info;
-    info.Reference = reference;
-    info.Total = total;
-    info.Part = part;
+    if (!FindConcatElement(sms.Header(), info)) info = TConcatInfo{};
     return info;
 }
 

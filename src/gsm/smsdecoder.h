@@ -64,8 +64,8 @@ struct TConcatInfo {
     int Part = -1;
 };
 
-// Concatenation data of a PDU's first header element when it is an 8-bit
-// reference element (identifier 0x00); all -1 otherwise.
+// Concatenation data of the PDU's first concatenation header element, with an
+// 8-bit (identifier 0x00) or 16-bit (0x08) reference; all -1 when it has none.
 TConcatInfo DecodeConcatInfo(std::string_view pdu, TMessageSink sink = {});
 
 // Every line break (CR LF, LF CR, lone CR, lone LF) as CR LF.

@@ -137,6 +137,13 @@ TEST(PartPlanner, NeverSplitsASurrogatePair) {
 TEST(PartPlanner, OddSettingsFailSoftly) {
     EXPECT_EQ(Plan(std::u16string(200, u'x'), 0).Count, 2);  // merge max below 1 counts as 1
     EXPECT_EQ(Plan(u"abc", 2, 0, std::string(400, '1')).Count, 0);
+    uint8_t reference = 0;
+    TStringList parts;
+    std::string error;
+    EXPECT_EQ(PlanMessageParts("+48 600 CALL ME", u"hi", "m", 2, false, false, false, reference,
+                               parts, &error),
+              0);
+    EXPECT_NE(error.find("+48 600 CALL ME"), std::string::npos);
     TPartOptions options;
     options.Number = "123456789";
     EXPECT_EQ(CountMessageParts(options, std::u16string(161, u'x'), true), 2);

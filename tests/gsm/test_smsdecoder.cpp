@@ -70,11 +70,25 @@ TEST(SmsDecoder, ConcatenatedPartsInEveryCoding) {
     EXPECT_EQ(TextOf("44", "04", "08", header + "B541"), U("µA"));
     EXPECT_EQ(TextOf("44", "08", "0A", header + "01050041"), U("ąA"));
     ExpectConcat(DeliverPdu("44", "08", "0A", header + "01050041"), 0xAA, 2, 1);
-    ExpectConcat(DeliverPdu("44", "00", "0A",
-                            "06080400010201"
-                            "C2E231"),
-                 -1, -1, -1);
+    ExpectConcat(DeliverPdu("44", "00", "0A", "0700020000030201C2E231"), -1, -1, -1);  // IEL 2
     ExpectConcat(DeliverPdu("44", "04", "03", "0500"), -1, -1, -1);  // header beyond the data
+}
+
+TEST(SmsDecoder, SixteenBitReferencesAndOctetDataRightAfterTheHeader) {
+    const std::string header16 = "06080412340301";  // 7 octets: no fill before octet data
+    EXPECT_EQ(TextOf("44", "08", "0B", header16 + "01050041"), U("ąA"));
+    EXPECT_EQ(TextOf("44", "04", "09", header16 + "B541"), U("µA"));
+    EXPECT_EQ(TextOf("44", "00", "0B", header16 + "61F118"), u"abc");  // 8 septets, no fill
+    ExpectConcat(DeliverPdu("44", "08", "0B", header16 + "01050041"), 0x1234, 3, 1);
+    // An application-port element before the concatenation element.
+    ExpectConcat(DeliverPdu("44", "04", "0D", "0B05040B8423F00003AA0201B5"), 0xAA, 2, 1);
+}
+
+TEST(SmsDecoder, MessageWaitingGroupsDecodeWithTheirAlphabets) {
+    EXPECT_EQ(TextOf("04", "C8", "03", "61F118"), u"abc");     // 1100: discard, GSM 7-bit
+    EXPECT_EQ(TextOf("04", "DB", "03", "61F118"), u"abc");     // 1101: store, GSM 7-bit
+    EXPECT_EQ(TextOf("04", "E8", "04", "01050041"), U("ąA"));  // 1110: store, UCS-2
+    EXPECT_EQ(TextOf("04", "F4", "02", "B541"), U("µA"));      // 1111: bit 2 chooses 8-bit
 }
 
 TEST(SmsDecoder, SevenBitTextIsCutByItsSeptetCount) {

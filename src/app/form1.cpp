@@ -209,7 +209,9 @@ void TForm1::wwwLBClick() { QDesktopServices::openUrl(QUrl(wwwLB->text())); }
 void TForm1::CheckBox1Click() {
     try {
         if (CheckBox1->isChecked()) {
-            AddAutostart(AutostartName, QCoreApplication::applicationFilePath().toStdString());
+            // A copy started at login runs as this one does (servers, clock switch ...).
+            AddAutostart(AutostartName, QCoreApplication::applicationFilePath().toStdString(),
+                         FOptions.Program.Words);
         } else if (AutostartExists(AutostartName)) {
             RemoveAutostart(AutostartName);
         }

@@ -14,6 +14,7 @@
 #include "serial/lucomport.h"
 #include "timesync/lutimesync.h"
 #include "toolkit/datetime.h"
+#include "toolkit/eventlog.h"
 #include "toolkit/timer.h"
 
 class QCheckBox;
@@ -107,6 +108,7 @@ public:
     void LuComPort1Connected();
     void LuComPort1Disconnected();
     void LuComPort1SendStr(const std::string& line);
+    void LuComPort1ComError(int error, const std::string& text);
     void LuTimeSync1Sync(TDateTime stamp);
     void LuTimeSync1SyncError();
     void LuOneInstance1Exist();
@@ -145,6 +147,8 @@ private:
     bool FTrayAvailable = false;
     bool FCloseToTray = false;
     bool FLinkUpLogged = false;
+    TFailuresTold FLinkFailures;
+    bool FAttemptFailed = false;  // this connection attempt has told its reason
     bool FPainted = false;
     int FTrayIconIndex = 2;
     std::vector<QIcon> FTrayImages;

@@ -42,6 +42,9 @@ void TForm1::CreateComponents() {
     LuComPort1->SetOnDisconnected([this](TComponent*) { LuComPort1Disconnected(); });
     LuComPort1->SetOnSendStr(
         [this](TComponent*, const std::string& line) { LuComPort1SendStr(line); });
+    LuComPort1->SetOnComError([this](TComponent*, int error, const std::string& text) {
+        LuComPort1ComError(error, text);
+    });
     LuComPort1->Loaded();
 
     const TProgramOptions& program = FOptions.Program;
@@ -90,6 +93,7 @@ void TForm1::BitBtn4Click() {
     LuComPort1->SetActive(false);
     LuComPort1->SetComPort(ComboBox1->currentText().toStdString());
     LuComPort1->SetBaudRate(ComboBox2->currentText().toStdString());
+    FAttemptFailed = false;
     LuComPort1->SetActive(true);
     LuComPort1->SetConnected(true);
     RegWriteString("Port komunikacyjny", LuComPort1->ComPort(), SettingsKey);
@@ -109,14 +113,26 @@ void TForm1::Timer1Timer() {
     if (LuComPort1->Connected() || QuitRequested) return;
     LuComPort1->SetComPort(ComboBox1->currentText().toStdString());
     LuComPort1->SetBaudRate(ComboBox2->currentText().toStdString());
+    FAttemptFailed = false;
     if (!LuComPort1->Active()) LuComPort1->SetActive(true);
     if (!LuComPort1->Connected()) LuComPort1->SetConnected(true);
     SetScreenCursorBusy(true);
 }
 
+// The reconnect tick retries every 5 s: the user needs the reason once, not every time.
+void TForm1::LuComPort1ComError(int /*error*/, const std::string& text) {
+    // Configuring a port that did not open fails as well; the open's reason is the one.
+    if (!FLinkUpLogged) {  // the link never came up in this attempt
+        if (FAttemptFailed) return;
+        FAttemptFailed = true;
+    }
+    FLinkFailures.Tell("port " + LuComPort1->ComPort() + ": " + text);
+}
+
 void TForm1::LuComPort1Connected() {
     if (!FLinkUpLogged) LogEvent("link up on " + LuComPort1->ComPort());
     FLinkUpLogged = true;
+    FLinkFailures.Clear();
     SetBackground(Panel3, ColorRef(0x00FF00));
     if (!QuitRequested) {
         SetTrayIconIndex(1);

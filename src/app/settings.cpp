@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/autostart.h"
+#include "toolkit/eventlog.h"
 
 namespace {
 
@@ -35,16 +36,33 @@ void WithKeyForRead(const std::string& name, const std::string& keyPath, TRegRoo
     }
 }
 
+// A save that fails keeps the old file; the user learns why once, not at every change.
+TFailuresTold SaveFailures;
+
+bool RefuseWrite(const std::string& reason) {
+    SaveFailures.Tell(reason);
+    return false;
+}
+
 template <typename Fn>
 bool WithKeyForWrite(const std::string& keyPath, TRegRoot root, Fn fn) {
+    if (root == TRegRoot::CurrentUser && UserStorePath().empty())
+        return RefuseWrite(
+            "settings are not saved: no home folder (HOME is not set and the user has no "
+            "passwd entry)");
     try {
         TRegistry reg(root);
-        if (!reg.OpenKey(keyPath, true)) return false;
+        if (!reg.OpenKey(keyPath, true)) {
+            if (root != TRegRoot::CurrentUser) return false;
+            return RefuseWrite("settings not saved to " + UserStorePath() +
+                               ": the file cannot be read, so it is left as it is");
+        }
         fn(reg);
         reg.CloseKey();
+        SaveFailures.Clear();
         return true;
-    } catch (const std::exception&) {
-        return false;
+    } catch (const std::exception& e) {
+        return RefuseWrite(e.what());
     }
 }
 
@@ -94,8 +112,9 @@ bool RegWriteBool(const std::string& name, bool value, const std::string& keyPat
                            [&](TRegistry& reg) { reg.WriteInteger(name, value ? 1 : 0); });
 }
 
-void AddAutostart(const std::string& name, const std::string& data) {
-    WriteAutostartEntry(name, data);
+void AddAutostart(const std::string& name, const std::string& data,
+                  const std::vector<std::string>& args) {
+    WriteAutostartEntry(name, data, args);
 }
 
 bool AutostartExists(const std::string& name) { return AutostartEntryExists(name); }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -16,6 +17,8 @@ int32_t RegReadInteger(const std::string& name, int32_t defaultValue, const std:
                        TRegRoot root = TRegRoot::CurrentUser);
 bool RegReadBool(const std::string& name, bool defaultValue, const std::string& keyPath,
                  TRegRoot root = TRegRoot::CurrentUser);
+// A write that fails returns false, keeps the old file and writes its reason to the event
+// log once (again only after a write has worked).
 bool RegWriteString(const std::string& name, const std::string& value, const std::string& keyPath,
                     TRegRoot root = TRegRoot::CurrentUser);
 bool RegWriteInteger(const std::string& name, int32_t value, const std::string& keyPath,
@@ -23,7 +26,9 @@ bool RegWriteInteger(const std::string& name, int32_t value, const std::string& 
 bool RegWriteBool(const std::string& name, bool value, const std::string& keyPath,
                   TRegRoot root = TRegRoot::CurrentUser);
 
-// Passes its failure on: std::runtime_error "Failed to set data for '<name>'".
-void AddAutostart(const std::string& name, const std::string& data);
+// The entry runs data (the program's path) with args. Passes its failure on:
+// std::runtime_error "Failed to set data for '<name>'".
+void AddAutostart(const std::string& name, const std::string& data,
+                  const std::vector<std::string>& args = {});
 bool AutostartExists(const std::string& name);
 void RemoveAutostart(const std::string& name);

@@ -43,7 +43,13 @@ private:
     std::vector<TKey> FKeys;
 };
 
-// The file the current user's settings live in: $XDG_CONFIG_HOME/Tiktaal/user.reg.
+// The user's configuration folder: $XDG_CONFIG_HOME, else $HOME/.config, else the passwd
+// entry's home + /.config; empty when there is none (never a folder other users share).
+std::string ConfigDirectoryFrom(const char* xdgConfigHome, const char* home,
+                                const char* passwdHome);
+std::string UserConfigDirectory();
+// The file the current user's settings live in: <config>/Tiktaal/user.reg; empty without a
+// configuration folder.
 std::string UserStorePath();
 
 class TRegistry {
@@ -83,6 +89,8 @@ private:
 };
 
 // Writes data to path through a temporary file in the same directory (O_EXCL, mode
-// 0600), fsync, rename and a directory fsync: readers see the old file or the new one.
-// A temporary left behind by a crash is replaced. Returns false and sets errno on failure.
+// 0600), fsync, rename and a directory fsync: readers
+// see the old file or the new one. A temporary left behind by a crash is replaced. A file
+// without its owner's write bit is never replaced (EACCES, also for root). Returns false
+// and sets errno on failure.
 bool SaveFileAtomically(const std::string& path, const std::string& data);

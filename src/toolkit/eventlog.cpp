@@ -20,3 +20,17 @@ void LogEvent(const std::string& text) {
     // One call per line, so that lines from several threads do not mix.
     std::fprintf(stderr, "%s tiktaal: %s\n", stamp.c_str(), text.c_str());
 }
+
+bool TFailuresTold::Tell(const std::string& line) {
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        if (!FTold.insert(line).second) return false;
+    }
+    LogEvent(line);
+    return true;
+}
+
+void TFailuresTold::Clear() {
+    std::lock_guard<std::mutex> g(FLock);
+    FTold.clear();
+}

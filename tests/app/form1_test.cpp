@@ -16,6 +16,7 @@
 
 #include "app/port_combo.h"
 #include "app/settings.h"
+#include "support/event_recorder.h"
 #include "support/pty_pair.h"
 #include "support/socat_pair.h"
 #include "support/temp_config.h"
@@ -46,6 +47,7 @@ protected:
     static TFormOptions Options(int trayAvailable) {
         TFormOptions o{trayAvailable, {}};
         o.Program.TimeServers = {"127.0.0.1:9"};
+        o.Program.Words = {"--time-server=127.0.0.1:9", "--no-set-clock"};
         return o;
     }
 
@@ -242,6 +244,23 @@ TEST_F(Form1Test, UnpluggedBoardShowsLostAndTheNextTickReconnects) {
     EXPECT_EQ(board.Drain(30), "");  // exactly once
 }
 
+TEST_F(Form1Test, PortThatCannotOpenIsToldOnceWithItsReason) {
+    TEventRecorder events;
+    const std::string missing = Config.Dir + "/no-such-tty";
+    TForm1 f(Options(1));
+    f.Timer2.SetEnabled(false);
+    f.ComboBox1->setEditText(QString::fromStdString(missing));
+    f.BitBtn4->click();
+    const std::string told = "port " + missing + ": No such file or directory";
+    ASSERT_TRUE(WaitUntil([&] { return !events.Lines().empty(); }));
+    for (int tick = 0; tick < 3; ++tick) {
+        ASSERT_TRUE(WaitUntil([&] { return f.LuComPort1->ComThread() == nullptr; }));
+        f.Timer1Timer();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return f.LuComPort1->ComThread() == nullptr; }));
+    EXPECT_EQ(events.Lines(), std::vector<std::string>{told});
+}
+
 TEST_F(Form1Test, ReconnectTickOpensTheTypedPort) {
     TPtyPair board;
     TForm1 f(Options(1));
@@ -281,6 +300,10 @@ TEST_F(Form1Test, SettingsAreWrittenOnChange) {
     EXPECT_EQ(Stored("baudRate"), "3");
     f.CheckBox1->click();
     EXPECT_TRUE(AutostartExists("Tiktaal"));
+    std::ifstream entry(Config.Dir + "/autostart/Tiktaal.desktop");
+    const std::string text((std::istreambuf_iterator<char>(entry)), {});
+    EXPECT_NE(text.find("\" \"--time-server=127.0.0.1:9\" \"--no-set-clock\"\n"), std::string::npos)
+        << text;
     f.CheckBox1->click();
     EXPECT_FALSE(AutostartExists("Tiktaal"));
 }

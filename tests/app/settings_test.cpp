@@ -1,9 +1,11 @@
 #include "app/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
+#include "support/event_recorder.h"
 #include "support/temp_config.h"
 
 TEST(Settings, EmptyStoreGivesEveryDefault) {
@@ -73,14 +75,36 @@ TEST(Settings, EmptyTextOrNameIsNeverWritten) {
     EXPECT_EQ(prefix, "X=");
 }
 
-TEST(Settings, FailedWriteReturnsFalseAndKeepsTheFile) {
+TEST(Settings, FailedWriteReturnsFalseKeepsTheFileAndSaysWhyOnce) {
     TTempConfig cfg;
+    TEventRecorder events;
     ASSERT_TRUE(RegWriteString("ATString", "X=", SettingsKey));
     const std::string before = cfg.ReadStore();
     std::filesystem::create_directories(cfg.StorePath() + ".tmp/block");
     EXPECT_FALSE(RegWriteString("ATString", "Y=", SettingsKey));
     EXPECT_FALSE(RegWriteInteger("baudRate", 3, SettingsKey));
     EXPECT_EQ(cfg.ReadStore(), before);
+    EXPECT_EQ(events.Lines(), (std::vector<std::string>{"settings not saved to " + cfg.StorePath() +
+                                                        ": File exists"}));
+}
+
+TEST(Settings, ReadOnlyFileIsNeverReplaced) {
+    TTempConfig cfg;
+    TEventRecorder events;
+    cfg.WriteStore("REGEDIT4\n[Software\\Tiktaal]\n\"ATString\"=\"X=\"\n");
+    ASSERT_EQ(chmod(cfg.StorePath().c_str(), 0444), 0);
+    EXPECT_FALSE(RegWriteString("ATString", "Y=", SettingsKey));  // even for root
+    EXPECT_EQ(cfg.ReadStore(), "REGEDIT4\n[Software\\Tiktaal]\n\"ATString\"=\"X=\"\n");
+    ASSERT_EQ(events.Lines().size(), 1u);
+    EXPECT_NE(events.Lines()[0].find(": Permission denied"), std::string::npos);
+}
+
+TEST(Settings, NoHomeMeansNoStoreNotASharedFolder) {
+    EXPECT_EQ(ConfigDirectoryFrom(nullptr, nullptr, nullptr), "");
+    EXPECT_EQ(ConfigDirectoryFrom("relative", "", "nowhere"), "");
+    EXPECT_EQ(ConfigDirectoryFrom(nullptr, nullptr, "/home/u"), "/home/u/.config");
+    EXPECT_EQ(ConfigDirectoryFrom(nullptr, "/h", "/home/u"), "/h/.config");
+    EXPECT_EQ(ConfigDirectoryFrom("/x", "/h", "/home/u"), "/x");
 }
 
 TEST(Settings, MachineRootIsRefusedQuietly) {

@@ -25,6 +25,11 @@ TEST(Autostart, EntryLifecycle) {
 TEST(Autostart, ExecQuotesSpecialCharacters) {
     EXPECT_EQ(DesktopExecValue("/a b/t$x%"), "\"/a b/t\\\\$x%%\"");
     EXPECT_EQ(DesktopExecValue("/q\"\\"), "\"/q\\\\\"\\\\\\\\\"");
+    // The options of the copy that wrote the entry, one quoted word each.
+    EXPECT_EQ(DesktopExecValue("/usr/bin/tiktaal", {"--time-server=ntp.lan:123", "--no-set-clock",
+                                                    "--time-script=http://h/t.php?a=1&b=$x"}),
+              "\"/usr/bin/tiktaal\" \"--time-server=ntp.lan:123\" \"--no-set-clock\" "
+              "\"--time-script=http://h/t.php?a=1&b=\\\\$x\"");
 }
 
 TEST(Autostart, UnwritableDirectoryRaisesTheFailureText) {
@@ -38,4 +43,5 @@ TEST(Autostart, UnwritableDirectoryRaisesTheFailureText) {
     }
     EXPECT_THROW(WriteAutostartEntry("../evil", "/x"), std::runtime_error);
     EXPECT_THROW(WriteAutostartEntry("T", "/x\nExec=/bin/rm"), std::runtime_error);
+    EXPECT_THROW(WriteAutostartEntry("T", "/x", {"--a\nExec=/bin/rm"}), std::runtime_error);
 }

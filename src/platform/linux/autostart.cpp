@@ -19,26 +19,30 @@ bool SafeName(const std::string& name) {
 }  // namespace
 
 std::string AutostartDirectory() {
-    // The store lives in <config>/Tiktaal/user.reg; autostart is <config>/autostart.
-    std::string store = UserStorePath();
-    for (int i = 0; i < 2; ++i) store = store.substr(0, store.rfind('/'));
-    return store + "/autostart";
+    const std::string config = UserConfigDirectory();
+    return config.empty() ? "" : config + "/autostart";
 }
 
 bool AutostartEntryExists(const std::string& name) {
-    return SafeName(name) && access(EntryPath(name).c_str(), F_OK) == 0;
+    return SafeName(name) && !AutostartDirectory().empty() &&
+           access(EntryPath(name).c_str(), F_OK) == 0;
 }
 
-std::string DesktopExecValue(const std::string& path) {
-    // Inside the quotes ", `, $ and \ are escaped; then the whole value is escaped again
-    // as a desktop-entry string, which doubles every backslash. % is a field code.
-    std::string quoted = "\"";
-    for (char c : path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-        if (c == '%') quoted += '%';
-        quoted += c;
+std::string DesktopExecValue(const std::string& path, const std::vector<std::string>& args) {
+    // Each word in double quotes with ", `, $ and \ escaped; % is a field code and doubles.
+    // Then the whole value is escaped again as a desktop-entry string, which doubles every
+    // backslash.
+    std::string quoted;
+    for (std::size_t i = 0; i <= args.size(); ++i) {
+        if (i > 0) quoted += ' ';
+        quoted += '"';
+        for (char c : i == 0 ? path : args[i - 1]) {
+            if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+            if (c == '%') quoted += '%';
+            quoted += c;
+        }
+        quoted += '"';
     }
-    quoted += '"';
     std::string out;
     for (char c : quoted) {
         if (c == '\\') out += '\\';
@@ -47,10 +51,18 @@ std::string DesktopExecValue(const std::string& path) {
     return out;
 }
 
-void WriteAutostartEntry(const std::string& name, const std::string& executablePath) {
+void WriteAutostartEntry(const std::string& name, const std::string& executablePath,
+                         const std::vector<std::string>& args) {
     const std::string failure = "Failed to set data for '" + name + "'";
-    if (!SafeName(name) || executablePath.find_first_of("\r\n") != std::string::npos)
-        throw std::runtime_error(failure);
+    // A control character cannot be carried by a desktop-entry line.
+    const auto hasControl = [](const std::string& s) {
+        for (unsigned char c : s)
+            if (c < 0x20 || c == 0x7f) return true;
+        return false;
+    };
+    bool bad = !SafeName(name) || AutostartDirectory().empty() || hasControl(executablePath);
+    for (const std::string& a : args) bad = bad || hasControl(a);
+    if (bad) throw std::runtime_error(failure);
     const std::string text =
         "[Desktop Entry]\n"
         "Type=Application\n"
@@ -58,7 +70,7 @@ void WriteAutostartEntry(const std::string& name, const std::string& executableP
         name +
         "\n"
         "Exec=" +
-        DesktopExecValue(executablePath) +
+        DesktopExecValue(executablePath, args) +
         "\n"
         "X-GNOME-Autostart-enabled=true\n";
     if (!SaveFileAtomically(EntryPath(name), text)) throw std::runtime_error(failure);

@@ -108,10 +108,18 @@ bool ParseValueLine(const std::string& line, std::string& name, TRegValue& value
     return true;
 }
 
-std::string HomeDirectory() {
-    if (const char* h = std::getenv("HOME"); h && *h) return h;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return "/tmp";
+bool Absolute(const char* path) { return path && path[0] == '/'; }
+
+const char* PasswdHome() {
+    const passwd* pw = getpwuid(getuid());
+    return pw ? pw->pw_dir : nullptr;
+}
+
+// A file without its owner's write bit is one the user made read-only. Root may write it
+// and rename() replaces it regardless, so the mode bits are what is asked.
+bool MadeReadOnly(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
 
 bool MakeDirectories(const std::string& dir) {
@@ -187,15 +195,34 @@ TRegValue* TRegFile::FindValue(TKey& key, const std::string& name) {
     return nullptr;
 }
 
+std::string ConfigDirectoryFrom(const char* xdgConfigHome, const char* home,
+                                const char* passwdHome) {
+    if (Absolute(xdgConfigHome)) return xdgConfigHome;
+    if (Absolute(home)) return std::string(home) + "/.config";
+    if (Absolute(passwdHome)) return std::string(passwdHome) + "/.config";
+    return "";
+}
+
+std::string UserConfigDirectory() {
+    return ConfigDirectoryFrom(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), PasswdHome());
+}
+
 std::string UserStorePath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const std::string base = (xdg && *xdg == '/') ? xdg : HomeDirectory() + "/.config";
-    return base + "/Tiktaal/user.reg";
+    const std::string base = UserConfigDirectory();
+    return base.empty() ? "" : base + "/Tiktaal/user.reg";
 }
 
 bool SaveFileAtomically(const std::string& path, const std::string& data) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    if (path.empty() || path.back() == '/') {
+        errno = ENOENT;
+        return false;
+    }
+    if (MadeReadOnly(path)) {
+        errno = EACCES;
+        return false;
+    }
     if (!MakeDirectories(dir)) return false;
     const std::string tmp = path + ".tmp";
     unlink(tmp.c_str());  // a leftover of a crash
@@ -261,7 +288,8 @@ bool TRegistry::Load() {
 
 bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
     CloseKey();
-    if (FRoot != TRegRoot::CurrentUser || NormalKey(path).empty()) return false;
+    // Without a home folder there is no store: never one in a folder other users share.
+    if (FRoot != TRegRoot::CurrentUser || FPath.empty() || NormalKey(path).empty()) return false;
     Load();
     if (!FFile.FindKey(path)) {
         if (!canCreate || !FLoadedAll) return false;
@@ -310,7 +338,10 @@ int32_t TRegistry::ReadInteger(const std::string& name) {
 }
 
 void TRegistry::Store(const std::string& name, const TRegValue& value) {
-    if (!FOpen || !FLoadedAll) throw ERegistryException("Failed to set data for '" + name + "'");
+    if (!FOpen) throw ERegistryException("Failed to set data for '" + name + "'");
+    if (!FLoadedAll)
+        throw ERegistryException("settings not saved to " + FPath +
+                                 ": the file cannot be read, so it is left as it is");
     TRegFile::TKey& k = FFile.AddKey(FKey);
     if (TRegValue* v = TRegFile::FindValue(k, name))
         *v = value;
@@ -346,5 +377,5 @@ bool TRegistry::DeleteValue(const std::string& name) {
 
 void TRegistry::Save() {
     if (!SaveFileAtomically(FPath, FFile.Format()))
-        throw ERegistryException(std::string("Failed to save settings: ") + std::strerror(errno));
+        throw ERegistryException("settings not saved to " + FPath + ": " + std::strerror(errno));
 }

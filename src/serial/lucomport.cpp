@@ -217,8 +217,12 @@ void TLuComPort::OwnerCloseQuery(bool& canClose) {
 
 // ---------------------------------------------------------------- lines and ports
 
+bool TLuComPort::LinkReady() const {
+    return FActive && FConnected && FComThread && FComThread->PortOpen;
+}
+
 void TLuComPort::SendStr(const std::string& AString, bool AGeneralCall) {
-    if (!(FActive && FConnected && FComThread && FComThread->PortOpen)) return;
+    if (!LinkReady()) return;
     const bool general = AGeneralCall || FGeneralCall;
     FLastSentStr = AString;
     DoSendStr();
@@ -229,6 +233,35 @@ void TLuComPort::SendStr(const std::string& AString, bool AGeneralCall) {
         FComThread->SendQueue.Add(AString, general ? 1 : 0);
     }
     FComThread->Wake();
+}
+
+void TLuComPort::SendStrAt(const std::string& AString, bool AGeneralCall,
+                           std::chrono::system_clock::time_point due) {
+    if (!LinkReady()) return;
+    FLastSentStr = AString;
+    DoSendStr();
+    if (!FComThread) return;
+    {
+        std::lock_guard<std::mutex> g(FQueueLock);
+        FComThread->TimedLine = {AString, AGeneralCall || FGeneralCall, due, true};
+    }
+    FComThread->Wake();
+}
+
+std::chrono::microseconds TLuComPort::WireTime(size_t characters) const {
+    const TLinkSettings s = LinkSettings();
+    const int baud = TLuComThread::IntOr(s.BaudRate, 9600);
+    const int bits = TLuComThread::IntOr(s.DataBits, 8);
+    const int perChar = 1 + bits + (s.Parity == prNone ? 0 : 1) + (s.Stop == sbTwoStopBits ? 2 : 1);
+    if (baud <= 0) return std::chrono::microseconds(0);
+    return std::chrono::microseconds(static_cast<int64_t>(characters) * perChar * 1000000 / baud);
+}
+
+std::chrono::microseconds TLuComPort::LineLead(const std::string& line, bool general) const {
+    const TLinkSettings s = LinkSettings();
+    const std::string framed =
+        TLuComThread::FrameLine(line, general || FGeneralCall, s.UseCRC, s.UseRS485, s.RS485adr);
+    return WireTime(framed.size() + 1) + std::chrono::microseconds(FWriteLatencyUs.load());
 }
 
 TStringList& TLuComPort::GetComPortList() {

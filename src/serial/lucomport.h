@@ -125,6 +125,18 @@ public:
     // Queues one command line (the thread adds the CR). Dropped silently unless the port
     // is open; OnSendStr is raised before the line is queued.
     void SendStr(const std::string& AString, bool AGeneralCall);
+    // Queues a line whose CR is to reach the far side at `due` (the PC clock): the thread
+    // starts writing it earlier by its time on the wire and the port's write latency. One
+    // such line waits at a time (a newer one replaces it); other lines do not wait for it.
+    // Dropped, like SendStr, unless the port is open; OnSendStr is raised at once.
+    void SendStrAt(const std::string& AString, bool AGeneralCall,
+                   std::chrono::system_clock::time_point due);
+    // The time `characters` take on the wire at the port's settings (start bit, data bits,
+    // parity, stop bits at BaudRate).
+    std::chrono::microseconds WireTime(size_t characters) const;
+    // How long before its due moment SendStrAt's line starts out: the framed line and its
+    // CR on the wire plus the write latency measured at the last such line.
+    std::chrono::microseconds LineLead(const std::string& line, bool general) const;
     // The owner window calls this when it is about to close: with canClose True it stops
     // the link thread and returns once the thread is gone and the port released.
     void OwnerCloseQuery(bool& canClose);
@@ -168,6 +180,7 @@ private:
         int DeadlockTimeout = 1000;
     };
     TLinkSettings LinkSettings() const;
+    bool LinkReady() const;
 
     void CheckTimerTick();
     void AnswerTimerTick();
@@ -192,6 +205,7 @@ private:
     bool FEnableCheckTimer = false;
     std::atomic<bool> FUseCRC{false}, FUseRS485{false}, FGeneralCall{false};
     std::atomic<int> FDeadlockTimeout{1000};
+    std::atomic<int64_t> FWriteLatencyUs{0};  // measured by the thread at each timed line
 
     TStringList FPortList;
     TLuComThread* FComThread = nullptr;

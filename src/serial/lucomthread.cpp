@@ -1,8 +1,12 @@
 #include "serial/lucomthread.h"
 
+#include <time.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "net/netutil.h"
 #include "serial/lucomport.h"
@@ -10,6 +14,16 @@
 namespace {
 
 const char CR = '\r';
+
+// Sleeps to a moment of the PC clock, to well under a millisecond.
+void SleepUntil(std::chrono::system_clock::time_point when) {
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+    if (ns <= 0) return;
+    const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
 constexpr int ThreadExceptionCode = -200;
 
 // The toolkit's StrToInt: optional sign, decimal digits, nothing else.
@@ -28,11 +42,6 @@ bool ToInt(const std::string& text, long long& value) {
     return true;
 }
 
-int IntOr(const std::string& text, int fallback) {
-    long long v = 0;
-    return ToInt(text, v) ? static_cast<int>(v) : fallback;
-}
-
 // Receive-side line errors that the driver reports with a write; the write itself moved.
 bool IsLineError(int code) { return code >= ErrFrame && code <= ErrRxParity; }
 
@@ -44,6 +53,11 @@ std::string WriteNotice(int code, const std::string& desc) {
 }  // namespace
 
 std::atomic<int> TLuComThread::FLiveCount{0};
+
+int TLuComThread::IntOr(const std::string& text, int fallback) {
+    long long v = 0;
+    return ToInt(text, v) ? static_cast<int>(v) : fallback;
+}
 
 TLuComThread::TLuComThread(TLuComPort* owner) : Owner(owner) {
     ++FLiveCount;
@@ -151,15 +165,24 @@ void TLuComThread::CloseLink() {
 }
 
 // How long this pass may wait for input: not at all while a line waits to be written,
-// else until the modem lines are due, and never past QuietWait, so the presence probe
-// runs that often on a quiet link. A hang-up ends the wait at once.
+// else until the timed line must start or the modem lines are due, and never past
+// QuietWait, so the presence probe runs that often on a quiet link. A hang-up ends the
+// wait at once.
 int TLuComThread::InputWait() {
+    int32_t limit = QuietWait;
     if (!FLinkDown) {
         std::lock_guard<std::mutex> g(Owner->FQueueLock);
         if (!SendQueue.Empty()) return 0;
+        if (TimedLine.Pending) {
+            const auto left = TimedStart(TimedLine) - std::chrono::system_clock::now();
+            // The last stretch is slept precisely by WriteTimedLine, not by poll().
+            limit = static_cast<int32_t>(std::clamp<int64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(left).count() - TimedSleep, 0,
+                QuietWait));
+        }
     }
     const auto left = static_cast<int32_t>(FNextModemCheck - TickNow());
-    return std::clamp<int32_t>(left, 0, QuietWait);
+    return std::clamp<int32_t>(left, 0, limit);
 }
 
 // Reply lines are taken as far as they have come and never waited for: a board that ends
@@ -294,6 +317,64 @@ void TLuComThread::WriteHead(int& failures) {
     Synchronize([this] { Owner->DoDisconnected(); });
 }
 
+std::chrono::system_clock::time_point TLuComThread::TimedStart(const TTimedLine& line) const {
+    return line.Due - Owner->LineLead(line.Text, line.General);
+}
+
+void TLuComThread::WriteTimedLine() {
+    TTimedLine line;
+    {
+        std::lock_guard<std::mutex> g(Owner->FQueueLock);
+        if (!TimedLine.Pending) return;
+        line = TimedLine;
+    }
+    const auto start = TimedStart(line);
+    const auto now = std::chrono::system_clock::now();
+    if (start - now > std::chrono::milliseconds(TimedSleep)) return;
+    if (now - line.Due > std::chrono::seconds(1)) {
+        std::lock_guard<std::mutex> g(Owner->FQueueLock);
+        if (TimedLine.Due == line.Due) TimedLine.Pending = false;
+        return;
+    }
+    const TLuComPort::TLinkSettings s = Owner->LinkSettings();
+    const std::string wire =
+        FrameLine(line.Text, line.General, s.UseCRC, s.UseRS485, s.RS485adr) + CR;
+    SleepUntil(start);
+    const auto started = std::chrono::system_clock::now();
+    Serial.WriteBuffer(wire.data(), static_cast<int>(wire.size()));
+    const int err = Serial.LastError();
+    {
+        std::lock_guard<std::mutex> g(Owner->FQueueLock);
+        // A newer line may have taken the slot meanwhile; it waits for its own moment.
+        if (TimedLine.Due == line.Due && TimedLine.Text == line.Text) TimedLine.Pending = false;
+    }
+    // A late retry would land on the wrong second: a failed timed line is reported, not
+    // written again.
+    if (err != 0 && !IsLineError(err)) {
+        ReportError(err, WriteNotice(err, Serial.LastErrorDesc()));
+        return;
+    }
+    MeasureWriteLatency(started, wire.size());
+}
+
+// The write latency is what draining the line took beyond its time on the wire; smoothed,
+// since one slow drain should not move the next line by much.
+void TLuComThread::MeasureWriteLatency(std::chrono::system_clock::time_point started,
+                                       size_t characters) {
+    const auto limit = started + std::chrono::milliseconds(Serial.DeadlockTimeout);
+    while (Serial.OutputCount() > 0 && Serial.LastError() == 0 &&
+           std::chrono::system_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    const auto drained = std::chrono::system_clock::now();
+    const int64_t spent =
+        std::chrono::duration_cast<std::chrono::microseconds>(drained - started).count() -
+        Owner->WireTime(characters).count();
+    const int64_t latency = std::max<int64_t>(spent, 0);
+    const int64_t old = Owner->FWriteLatencyUs;
+    Owner->FWriteLatencyUs = FLatencyKnown ? (3 * old + latency) / 4 : latency;
+    FLatencyKnown = true;
+}
+
 void TLuComThread::RunLoop() {
     if (Owner->FConnected && !PortOpen) OpenLink();
     int failures = 0;
@@ -319,7 +400,10 @@ void TLuComThread::RunLoop() {
         ReceiveLine();
         if (!ProbeDevice()) break;
         if (ModemCheckDue()) CheckModemLines();
-        if (!FLinkDown) WriteHead(failures);
+        if (!FLinkDown) {
+            WriteTimedLine();
+            WriteHead(failures);
+        }
     }
     const bool wasOpen = PortOpen;
     // Closing also releases a port that opened but failed its configuration.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <string>
 
 #include "serial/pollwait.h"
@@ -24,6 +25,8 @@ public:
     // device again; also the period of the modem-line check.
     static constexpr int QuietWait = 100;
     static constexpr int WritableWait = 100;
+    // The last stretch before a timed line's start is slept precisely, not polled.
+    static constexpr int TimedSleep = 3;
     static constexpr int WriteFailureLimit = 4;
     // The longest reply line handed on in one piece; a flood without CR comes in pieces.
     static constexpr int MaxReplyLength = 4096;
@@ -41,6 +44,16 @@ public:
     // Lines waiting, oldest first; Mark 1 = general call. Guarded by the owner's QueueLock.
     TStringList SendQueue;
     std::string CurrentLine;
+    // The one line that is due at a moment (SendStrAt); guarded by the owner's QueueLock.
+    struct TTimedLine {
+        std::string Text;
+        bool General = false;
+        std::chrono::system_clock::time_point Due;
+        bool Pending = false;
+    } TimedLine;
+
+    // The toolkit's StrToInt with a fallback for text that is not a number.
+    static int IntOr(const std::string& text, int fallback);
 
     // The line as it goes on the wire, before the CR: optional checksum frame, then the
     // optional RS-485 address byte in front.
@@ -69,6 +82,11 @@ private:
     bool ProbeDevice();
     void CheckModemLines();
     void WriteHead(int& failures);
+    // Writes the timed line once its start has come (sleeping the last stretch precisely);
+    // one that is a whole second past its moment is stale and dropped.
+    void WriteTimedLine();
+    std::chrono::system_clock::time_point TimedStart(const TTimedLine& line) const;
+    void MeasureWriteLatency(std::chrono::system_clock::time_point started, size_t characters);
     void DropHead(bool wholeQueue);
     void ReportError(int code, const std::string& text);
     void Delay(int ms);
@@ -86,5 +104,6 @@ private:
     bool FLinkDown = false;
     TWakeSignal FWake;
     uint32_t FNextModemCheck = 0;  // tick
+    bool FLatencyKnown = false;
     static std::atomic<int> FLiveCount;
 };

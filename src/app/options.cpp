@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "app/board_options.h"
 #include "timesync/server_source.h"
 
 namespace {
@@ -53,6 +54,33 @@ const std::vector<TRow>& ProgramOptionTable() {
         {"--no-set-clock", nullptr, "the same as --set-clock=never",
          [](TProgramOptions& o, const std::string&, std::string&) {
              o.SetClock = TSetClockMode::Never;
+             return true;
+         }},
+        {"--align-second", nullptr,
+         "send the line after a synchronisation so that it lands on the\n"
+         "next whole second at the board (the AlignSecond setting)",
+         [](TProgramOptions& o, const std::string&, std::string&) {
+             o.AlignSecond = true;
+             return true;
+         }},
+        {"--board-boot-ms", "N",
+         "wait N ms (0 to 600000, default 1000) from the link coming up to\n"
+         "the first synchronisation, for boards that reset when the port\n"
+         "opens (the BoardBootMs setting)",
+         [](TProgramOptions& o, const std::string& v, std::string& error) {
+             int ms = 0;
+             if (!ParseBoardBootMs(v, ms)) {
+                 error = "option --board-boot-ms takes 0 to 600000 ms, not '" + v + "'";
+                 return false;
+             }
+             o.BoardBootMs = ms;
+             return true;
+         }},
+        {"--board-query", "TEXT",
+         "after each automatic line send TEXT; a reply with the board's date\n"
+         "and time is logged as the board's offset (the BoardQuery setting)",
+         [](TProgramOptions& o, const std::string& v, std::string&) {
+             o.BoardQuery = v;
              return true;
          }},
         {"--help", nullptr, "show this help (also -h)",

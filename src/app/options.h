@@ -12,6 +12,10 @@ struct TProgramOptions {
     std::vector<std::string> TimeServers;   // replaces the built-in SNTP servers when given
     std::vector<std::string> TimeScripts;   // HTTP time scripts, asked beside the servers
     std::optional<TSetClockMode> SetClock;  // unset: the stored setting decides
+    // The board's settings for this run; unset: the stored ones.
+    std::optional<bool> AlignSecond;
+    std::optional<int> BoardBootMs;
+    std::optional<std::string> BoardQuery;
     bool Help = false;
     bool Version = false;
     // The program's own options as given, one word each ("--time-server=HOST"), without the

@@ -127,6 +127,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
 bool TForm1::FormCloseQuery() {
     if (QuitRequested) {
         RegWriteString("ATString", Edit1->text().toStdString(), SettingsKey);
+        // No cycle may start once the quit began, and none that runs may hold it up.
+        Timer1.SetEnabled(false);
+        Timer2.SetEnabled(false);
         DeactivateComponents();
         SetTrayIconIndex(3);
         return true;
@@ -192,8 +195,8 @@ void TForm1::EndSession() {
     if (QuitRequested) return;
     QuitRequested = true;
     SetTrayIconIndex(3);
-    close();
-    DelayWithMessages(1000);
+    // The loop runs on only while the close is still pending, so a quit stays short.
+    if (!close()) DelayWithMessages(1000);
 }
 
 void TForm1::Label3Click() { Edit1->setText(QString::fromLatin1(DefaultPrefix)); }
@@ -228,7 +231,7 @@ void TForm1::ComboBox2Change() {
 
 void TForm1::Timer2Timer() {
     Timer2.SetEnabled(false);
-    ActivateTimeSync();
+    if (!QuitRequested) ActivateTimeSync();
 }
 
 void TForm1::LuTimeSync1SyncError() {

@@ -84,6 +84,7 @@ bool TForm1::LinkConnected() const { return LuComPort1->Connected(); }
 void TForm1::DeactivateComponents() {
     if (LuComPort1->Active()) LuComPort1->SetActive(false);
     if (LuTimeSync1->Active()) LuTimeSync1->SetActive(false);
+    LuTimeSync1->StopWorkers();
 }
 
 void TForm1::ActivateTimeSync() { LuTimeSync1->SetActive(true); }
@@ -155,7 +156,9 @@ void TForm1::LuComPort1Disconnected() {
     ComboBox2->setEnabled(true);
 }
 
-void TForm1::Label4Click() { LuTimeSync1->SyncNow(); }
+void TForm1::Label4Click() {
+    if (!QuitRequested) LuTimeSync1->SyncNow();  // also SIGUSR1, which may come late
+}
 
 // The clock was set already: the board gets the PC's time, read afresh for each part.
 void TForm1::LuTimeSync1Sync(TDateTime /*stamp*/) {

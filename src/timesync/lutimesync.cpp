@@ -54,6 +54,7 @@ TLuTimeSync::~TLuTimeSync() {
     FTimeServerList.reset();
     FSyncTimer.reset();
     FTimeoutTimer.reset();
+    StopWorkers();
     // Finishing workers still need the main thread for their last calls.
     while (WorkerCount() > 0) {
         ProcessMessages();
@@ -121,6 +122,11 @@ void TLuTimeSync::SyncNow() { RestartSyncTimer(SyncNowDelayMs); }
 size_t TLuTimeSync::WorkerCount() const {
     std::lock_guard<std::mutex> g(FWorkersLock);
     return FWorkers.size();
+}
+
+void TLuTimeSync::StopWorkers() {
+    std::lock_guard<std::mutex> g(FWorkersLock);
+    for (TThread* w : FWorkers) w->Terminate();
 }
 
 void TLuTimeSync::SyncTimerTick() {

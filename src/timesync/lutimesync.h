@@ -65,6 +65,9 @@ public:
     TTimer& SyncTimer() { return *FSyncTimer; }
     TTimer& TimeoutTimer() { return *FTimeoutTimer; }
     size_t WorkerCount() const;
+    // Asks the running workers to give up their waits; they end within about 100 ms and
+    // deliver nothing. The destructor does this too.
+    void StopWorkers();
     void SetWorkerFactory(TSyncWorkerFactory factory) { FWorkerFactory = std::move(factory); }
 
     // Called by the workers on the main thread.

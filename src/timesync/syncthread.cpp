@@ -27,14 +27,24 @@ void TLuSyncThread::Execute() {
     SetFreeOnTerminate(true);
     try {
         const bool got = IsScriptSource(FSource) ? QueryScript() : QueryServer();
-        if (got && FTimeSync) Synchronize([this] { PassResult(); });
+        if (got && FTimeSync && !Terminated()) Synchronize([this] { PassResult(); });
     } catch (...) {
         // A failure, or a clock that could not be set, ends the worker without a result.
     }
 }
 
+// A quitting program terminates its workers: every wait on the socket looks at that
+// this often, so no worker holds the quit up for a whole time-out.
+void TLuSyncThread::GiveUpWhenTerminated(TNetSocket& sock) {
+    sock.SetHeartbeatRate(TerminateCheckMs);
+    sock.SetOnHeartbeat([this](TNetSocket* s) {
+        if (Terminated()) s->SetStopFlag(true);
+    });
+}
+
 bool TLuSyncThread::QueryScript() {
     THttpClient http;
+    GiveUpWhenTerminated(http.Sock());
     // A time script answers in a few bytes; a bigger body is not one.
     http.SetMaxDocumentSize(ScriptBodyLimit);
     // A script that has not answered within a cycle's time is not worth keeping a thread
@@ -48,6 +58,7 @@ bool TLuSyncThread::QueryScript() {
 
 bool TLuSyncThread::QueryServer() {
     TSntpClient sntp;
+    GiveUpWhenTerminated(sntp.Sock());
     sntp.SetTimeout(SntpWorkerTimeoutMs);
     std::string host, port;
     SplitServerSource(FSource, host, port);

@@ -15,6 +15,9 @@ class TLuTimeSync;
 constexpr int SntpWorkerTimeoutMs = 5000;
 constexpr int64_t ScriptBodyLimit = 1 << 20;
 constexpr int ScriptTotalTimeoutMs = 20000;
+constexpr int TerminateCheckMs = 100;
+
+class TNetSocket;
 
 class TLuSyncThread : public TThread {
 public:
@@ -30,6 +33,7 @@ protected:
     void Execute() override;
 
 private:
+    void GiveUpWhenTerminated(TNetSocket& sock);
     bool QueryScript();
     bool QueryServer();
     void PassResult();

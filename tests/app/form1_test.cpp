@@ -1,6 +1,10 @@
 #include "app/form1.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimeEdit>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -175,6 +180,33 @@ TEST_F(Form1Test, EndOfSessionQuitsAndStoresThePrefix) {
     EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(f.TrayIconIndex(), 3);
     EXPECT_EQ(Stored("ATString"), "END=");
+}
+
+TEST_F(Form1Test, QuitCutsTheWorkersWaitsAndStartsNoCycle) {
+    // A time server that never answers: its worker would wait out its 5 s time-out.
+    const int silent = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    TFormOptions o = Options(1);
+    o.Program.TimeServers = {"127.0.0.1:" + std::to_string(ntohs(addr.sin_port))};
+    auto f = std::make_unique<TForm1>(o);
+    f->Timer2.SetEnabled(false);
+    f->LuTimeSync1->SyncTimerTick();
+    ASSERT_EQ(f->LuTimeSync1->WorkerCount(), 1u);
+
+    const auto start = std::chrono::steady_clock::now();
+    f->Zamknij1Click();
+    f->Timer2Timer();  // a late tick and a late SIGUSR1 start nothing
+    f->Label4Click();
+    EXPECT_FALSE(f->LuTimeSync1->Active());
+    EXPECT_FALSE(f->LuTimeSync1->SyncTimer().Enabled());
+    f.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    close(silent);
 }
 
 TEST_F(Form1Test, StartConnectsAndTheManualLineReachesTheBoard) {

@@ -5,10 +5,13 @@
 
 #include <QIcon>
 #include <QWidget>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/board_options.h"
+#include "app/board_replies.h"
 #include "app/lu_oneinstance.h"
 #include "app/options.h"
 #include "serial/lucomport.h"
@@ -108,6 +111,7 @@ public:
     void LuComPort1Connected();
     void LuComPort1Disconnected();
     void LuComPort1SendStr(const std::string& line);
+    void LuComPort1RxString(const std::string& line);
     void LuComPort1ComError(int error, const std::string& text);
     void LuTimeSync1Sync(TDateTime stamp);
     void LuTimeSync1SyncError();
@@ -142,6 +146,11 @@ private:
     bool LinkConnected() const;
     void DeactivateComponents();
     void ActivateTimeSync();
+    // The board side (form1_board.cpp): its settings for this run, the line after a
+    // synchronisation and the read-back query.
+    void ResolveBoardSettings();
+    void SendSyncLine();
+    void SendBoardQuery();
 
     TFormOptions FOptions;
     bool FTrayAvailable = false;
@@ -152,4 +161,9 @@ private:
     bool FPainted = false;
     int FTrayIconIndex = 2;
     std::vector<QIcon> FTrayImages;
+    TBoardSettings FBoard;
+    TReplyRateLimit FReplyLimit;
+    std::string FLastSyncLine;
+    std::chrono::system_clock::time_point FQuerySent;
+    bool FQueryOpen = false;
 };

@@ -24,6 +24,7 @@ TStringList ListOf(const std::vector<std::string>& lines) {
 }  // namespace
 
 void TForm1::CreateComponents() {
+    ResolveBoardSettings();
     // The guard asks at once whether a copy runs; the answer comes once events flow.
     LuOneInstance1 = std::make_unique<TLuOneInstance>();
     LuOneInstance1->SetOnExist([this](TComponent*) { LuOneInstance1Exist(); });
@@ -42,6 +43,8 @@ void TForm1::CreateComponents() {
     LuComPort1->SetOnDisconnected([this](TComponent*) { LuComPort1Disconnected(); });
     LuComPort1->SetOnSendStr(
         [this](TComponent*, const std::string& line) { LuComPort1SendStr(line); });
+    LuComPort1->SetOnRxString(
+        [this](TComponent*, const std::string& line) { LuComPort1RxString(line); });
     LuComPort1->SetOnComError([this](TComponent*, int error, const std::string& text) {
         LuComPort1ComError(error, text);
     });
@@ -141,6 +144,8 @@ void TForm1::LuComPort1Connected() {
     }
     TrayIcon1->show();
     SetScreenCursorBusy(false);
+    // Boards that reset when the port opens need longer before the first line.
+    Timer2.SetInterval(static_cast<unsigned>(std::max(FBoard.BootMs, 1)));
     Timer2.SetEnabled(true);
     ComboBox1->setEnabled(false);
     ComboBox2->setEnabled(false);
@@ -162,8 +167,7 @@ void TForm1::Label4Click() {
 
 // The clock was set already: the board gets the PC's time, read afresh for each part.
 void TForm1::LuTimeSync1Sync(TDateTime /*stamp*/) {
-    const TDateTime date = NowLocal();
-    SendCommandLine(CommandLine(date, NowLocal()));
+    SendSyncLine();
     Label2->setText(QString::fromStdString(FormatDateTime(LongTimeFormat(), NowLocal())));
     Label2->adjustSize();
     SetPickerDateTime(NowLocal());

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The board features through the real program: a local SNTP responder as the time source,
+# the stand-in board on a pseudo-terminal of its own (it models the wire time at the baud
+# rate and prints how far each line's time is from its CR's arrival). Checks the aligned
+# line at 9600 and 115200 baud, a board that resets when the port opens (the first line
+# lost with the default boot delay, received with a longer one), the reply event lines and
+# the read-back offset. The PC clock is left alone.
+# Usage: board_test.sh TIKTAAL BOARD SNTP-RESPONDER
+set -uo pipefail
+tiktaal=$1
+board=$2
+responder=$3
+. "$(dirname "$0")/../../scripts/lib/peers.sh"
+
+work=$(mktemp -d /tmp/tiktaal-board-e2e.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- tiktaal"; cat "$work/tiktaal.log"; echo "--- board";
+         cat "$work/board.log"; exit 1; }
+
+port=$((20000 + RANDOM % 20000))
+"$responder" --address 127.0.0.1 --port "$port" >/dev/null &
+pids+=($!)
+export QT_QPA_PLATFORM=offscreen TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
+
+# run_case BAUD-INDEX SECONDS "BOARD OPTIONS" TIKTAAL-OPTIONS...: the program against a
+# fresh board for SECONDS, then both stopped; their output in tiktaal.log and board.log.
+run_case() {
+  local baud=$1 seconds=$2 board_opts=$3
+  shift 3
+  # shellcheck disable=SC2086
+  "$board" --pty "$work/tty" --epoch $board_opts >"$work/board.log" &
+  local bp=$!
+  for _ in $(seq 100); do [ -e "$work/tty" ] && break; sleep 0.02; done
+  tiktaal_write_config "$work/config" "$work/tty"
+  printf 'REGEDIT4\n\n[Software\\Tiktaal]\n"Port komunikacyjny"="%s"\n"baudRate"="%s"\n' \
+    "$work/tty" "$baud" >"$work/config/Tiktaal/user.reg"
+  "$tiktaal" --time-server "127.0.0.1:$port" --no-set-clock "$@" >"$work/tiktaal.log" 2>&1 &
+  local app=$!
+  sleep "$seconds"
+  kill -TERM "$app"
+  wait "$app" 2>/dev/null
+  kill "$bp"
+  wait "$bp" 2>/dev/null
+}
+received() { grep -c 'board received:' "$work/board.log"; }
+
+# The aligned line: every clock error within 10 ms (the benchmark measures the spread).
+for baud in 5:9600 10:115200; do
+  run_case "${baud%%:*}" 4.5 "--baud ${baud#*:}" --align-second
+  errors=$(grep 'clock set, error' "$work/board.log" | awk '{print $NF == "s" ? $(NF-1) : $NF}')
+  [ -n "$errors" ] || fail "no line reached the board at ${baud#*:} baud"
+  for e in $errors; do
+    awk -v e="$e" 'BEGIN { exit !(e > -0.010 && e < 0.010) }' ||
+      fail "aligned line off by $e s at ${baud#*:} baud"
+  done
+done
+
+# A board deaf for 1.5 s after the port opens: the connection's line is lost with the
+# default 1 s delay and arrives with 2 s.
+run_case 10 4.5 "--boot-ms 1500"
+[ "$(received)" -eq 0 ] || fail "a line reached the board while it was booting"
+run_case 10 4.5 "--boot-ms 1500" --board-boot-ms 2000
+[ "$(received)" -ge 1 ] || fail "no line after the longer boot delay"
+
+# Replies as event lines, and the board's clock read back.
+run_case 10 4 "--reply OK --query AT+CZAS?" --board-query 'AT+CZAS?'
+grep -q 'tiktaal: board: OK$' "$work/tiktaal.log" || fail "no event line for the reply"
+grep -q 'tiktaal: board: +CZAS: ' "$work/tiktaal.log" || fail "no event line for the answer"
+grep -Eq 'board clock off by [+-]0\.0[0-9]{2} s' "$work/tiktaal.log" ||
+  fail "no read-back offset within 0.1 s"
+echo "PASS: board features through the program"

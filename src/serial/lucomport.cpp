@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "serial/comportlist.h"
+#include "serial/lineframe.h"
 #include "serial/lucomthread.h"
 #include "toolkit/mainthread.h"
 #include "toolkit/messagebox.h"
@@ -250,8 +251,8 @@ void TLuComPort::SendStrAt(const std::string& AString, bool AGeneralCall,
 
 std::chrono::microseconds TLuComPort::WireTime(size_t characters) const {
     const TLinkSettings s = LinkSettings();
-    const int baud = TLuComThread::IntOr(s.BaudRate, 9600);
-    const int bits = TLuComThread::IntOr(s.DataBits, 8);
+    const int baud = StrToIntOr(s.BaudRate, 9600);
+    const int bits = StrToIntOr(s.DataBits, 8);
     const int perChar = 1 + bits + (s.Parity == prNone ? 0 : 1) + (s.Stop == sbTwoStopBits ? 2 : 1);
     if (baud <= 0) return std::chrono::microseconds(0);
     return std::chrono::microseconds(static_cast<int64_t>(characters) * perChar * 1000000 / baud);
@@ -260,7 +261,7 @@ std::chrono::microseconds TLuComPort::WireTime(size_t characters) const {
 std::chrono::microseconds TLuComPort::LineLead(const std::string& line, bool general) const {
     const TLinkSettings s = LinkSettings();
     const std::string framed =
-        TLuComThread::FrameLine(line, general || FGeneralCall, s.UseCRC, s.UseRS485, s.RS485adr);
+        FrameLine(line, general || FGeneralCall, s.UseCRC, s.UseRS485, s.RS485adr);
     return WireTime(framed.size() + 1) + std::chrono::microseconds(FWriteLatencyUs.load());
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "net/netutil.h"
+#include "serial/lineframe.h"
 #include "serial/lucomport.h"
 
 namespace {
@@ -26,22 +27,6 @@ void SleepUntil(std::chrono::system_clock::time_point when) {
 }
 constexpr int ThreadExceptionCode = -200;
 
-// The toolkit's StrToInt: optional sign, decimal digits, nothing else.
-bool ToInt(const std::string& text, long long& value) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    if (i == text.size() || text.size() - i > 10) return false;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-    }
-    if (v > 2147483647LL + (negative ? 1 : 0)) return false;
-    value = negative ? -v : v;
-    return true;
-}
-
 // Receive-side line errors that the driver reports with a write; the write itself moved.
 bool IsLineError(int code) { return code >= ErrFrame && code <= ErrRxParity; }
 
@@ -53,11 +38,6 @@ std::string WriteNotice(int code, const std::string& desc) {
 }  // namespace
 
 std::atomic<int> TLuComThread::FLiveCount{0};
-
-int TLuComThread::IntOr(const std::string& text, int fallback) {
-    long long v = 0;
-    return ToInt(text, v) ? static_cast<int>(v) : fallback;
-}
 
 TLuComThread::TLuComThread(TLuComPort* owner) : Owner(owner) {
     ++FLiveCount;
@@ -81,22 +61,7 @@ TLuComThread::~TLuComThread() {
 
 std::string TLuComThread::FrameLine(const std::string& line, bool general, bool useCRC,
                                     bool useRS485, const std::string& rs485adr) {
-    std::string framed = line;
-    if (useCRC) {
-        long long sum = 0;
-        for (unsigned char c : line) sum += c;
-        framed = "$#" + std::to_string(sum) + "@" + line;
-    }
-    if (useRS485) {
-        long long adr = 16;
-        if (general)
-            adr = 255;
-        else if (!ToInt(rs485adr, adr))
-            adr = 16;
-        framed.insert(framed.begin(),
-                      static_cast<char>(static_cast<unsigned char>(((adr % 256) + 256) % 256)));
-    }
-    return framed;
+    return ::FrameLine(line, general, useCRC, useRS485, rs485adr);
 }
 
 void TLuComThread::ApplyDTR(bool value) {
@@ -134,8 +99,8 @@ void TLuComThread::ReportError(int code, const std::string& text) {
 
 void TLuComThread::OpenLink() {
     const TLuComPort::TLinkSettings s = Owner->LinkSettings();
-    const int baud = IntOr(s.BaudRate, 9600);
-    const int bits = IntOr(s.DataBits, 8);
+    const int baud = StrToIntOr(s.BaudRate, 9600);
+    const int bits = StrToIntOr(s.DataBits, 8);
     const char parity = "NOEMS"[static_cast<int>(s.Parity) % 5];
     const int stop = s.Stop == sbTwoStopBits ? 2 : 0;
 

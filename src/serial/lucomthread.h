@@ -52,9 +52,6 @@ public:
         bool Pending = false;
     } TimedLine;
 
-    // The toolkit's StrToInt with a fallback for text that is not a number.
-    static int IntOr(const std::string& text, int fallback);
-
     // The line as it goes on the wire, before the CR: optional checksum frame, then the
     // optional RS-485 address byte in front.
     static std::string FrameLine(const std::string& line, bool general, bool useCRC, bool useRS485,

@@ -136,6 +136,30 @@ int main(int argc, char** argv) {
         "latency SendStr -> far side: median %.3f ms, p99 %.3f ms, max %.3f ms (1000 lines)\n",
         Percentile(lat, 0.5), Percentile(lat, 0.99), Percentile(lat, 1.0));
 
+    // 2b. The same with a board that answers every line with "OK" CR LF: the LF of each
+    // reply waits in the input until the next one, and no line may wait behind it.
+    std::atomic<int> replies{0};
+    port.SetOnRxString([&](TComponent*, const std::string&) { ++replies; });
+    std::vector<double> answered;
+    for (int i = 0; i < 1000; ++i) {
+        const auto t0 = Clock::now();
+        port.SendStr(line, false);
+        if (!ReadCRs(master, 1, 2000)) {
+            std::fprintf(stderr, "answered line %d did not arrive\n", i);
+            return 1;
+        }
+        answered.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        if (write(master, "OK\r\n", 4) != 4 || !WaitMessages([&] { return replies > i; }, 2000)) {
+            std::fprintf(stderr, "reply %d was not read\n", i);
+            return 1;
+        }
+    }
+    port.SetOnRxString(nullptr);
+    std::printf(
+        "latency SendStr -> far side, board answering OK CR LF: median %.3f ms, p99 %.3f ms, max "
+        "%.3f ms (1000 lines)\n",
+        Percentile(answered, 0.5), Percentile(answered, 0.99), Percentile(answered, 1.0));
+
     // 3. Throughput of 10 000 lines queued at once.
     const long lines = 10000;
     std::atomic<bool> done{false};

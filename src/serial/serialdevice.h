@@ -136,6 +136,9 @@ public:
     bool ConvertLineEnd = false;
     int AtTimeout = 1000;
     bool InterPacketTimeout = true;
+    // A descriptor whose readability ends a modem command's wait for its reply at once
+    // (ErrTimeout): the owner's stop request. -1 = none.
+    int WakeHandle = -1;
 
     // No read gathers more than this, whatever MaxLineLength says: a peer that floods
     // without a terminator must not grow memory without end.
@@ -210,6 +213,7 @@ private:
     void ReleaseHandle();
     bool DrainOutput(int timeout);
     std::string ReadCommand(const std::string& command, int lineTimeout, bool dial);
+    std::string ReadReplyLine(int lineTimeout);
 
     int FHandle = -1;
     bool FExclusive = false;  // this object set TIOCEXCL on FHandle

@@ -50,6 +50,35 @@ void TSerialDevice::SetRTSLine(bool value) {
 
 // ---------------------------------------------------------------- modem commands
 
+// One reply line within lineTimeout. The wait also ends when WakeHandle turns readable;
+// a line that arrives in pieces is gathered in LineBuffer between the waits.
+std::string TSerialDevice::ReadReplyLine(int lineTimeout) {
+    const uint32_t start = TickNow();
+    for (;;) {
+        std::string lineEnd;
+        if (FindLineBreak(LineBuffer, lineEnd) < 0) {
+            pollfd p[2] = {{FHandle, POLLIN, 0}, {WakeHandle, POLLIN, 0}};
+            const int ready = PollUntil(p, WakeHandle >= 0 ? 2 : 1, Remaining(start, lineTimeout));
+            if (ready < 0) {
+                SetSystemError(errno);
+                return "";
+            }
+            if (const int err = HangUpError(p[0].revents)) {
+                SetError(err);
+                return "";
+            }
+            if (ready == 0 || (p[1].revents & POLLIN)) {
+                SetError(ErrTimeout);
+                return "";
+            }
+        }
+        const std::string line = ReadLine(0);
+        if (FLastError != ErrTimeout) return line;
+        if (Remaining(start, lineTimeout) == 0) return "";
+        SetError(0);
+    }
+}
+
 std::string TSerialDevice::ReadCommand(const std::string& command, int lineTimeout, bool dial) {
     std::string result;
     FATResult = false;
@@ -57,7 +86,7 @@ std::string TSerialDevice::ReadCommand(const std::string& command, int lineTimeo
     ConvertLineEnd = true;
     WriteText(command + CR);
     while (FLastError == 0) {
-        const std::string line = ReadLine(lineTimeout);
+        const std::string line = ReadReplyLine(lineTimeout);
         if (line != command) result += line + "\r\n";
         if (dial) {
             if (line.rfind("CONNECT", 0) == 0) {

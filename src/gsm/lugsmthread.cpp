@@ -1,0 +1,364 @@
+#include "gsm/lugsmthread.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include "net/netutil.h"
+#include "toolkit/mainthread.h"
+
+namespace {
+
+constexpr size_t MaxLogLines = 2000;
+
+bool Contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+std::atomic<int> TLuGSMThread::FLiveCount{0};
+
+TLuGSMThread::TLuGSMThread(TLuGSM* owner)
+    : FOwner(owner), FDecoder([this](const std::string& message) { Log(message); }) {
+    ++FLiveCount;
+    FPort = owner->ComPort();
+    FBaud = owner->BaudRate();
+    Serial.RaiseExcept = false;
+    Serial.WakeHandle = FStop.Handle();
+    Serial.InterPacketTimeout = false;
+    Serial.MaxLineLength = 4096;
+    Serial.OnStatus = [this](TSerialDevice*, THookSerialReason reason, const std::string&) {
+        SerialStatus(reason);
+    };
+    owner->SetLastErrorText("OK");
+}
+
+TLuGSMThread::~TLuGSMThread() {
+    TerminateAndWait();
+    --FLiveCount;
+}
+
+// ---------------------------------------------------------------- requests and queues
+
+void TLuGSMThread::RequestStop() {
+    FStopRequest = true;
+    FStop.Raise();
+    FWake.Raise();
+}
+
+void TLuGSMThread::SetPort(const std::string& port, const std::string& baud) {
+    std::lock_guard<std::mutex> g(FLock);
+    FPort = port;
+    FBaud = baud;
+}
+
+void TLuGSMThread::AddCommand(const std::string& command, bool user) {
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FCommandQueue.Add(command, user ? 1 : 0);
+    }
+    Wake();
+}
+
+void TLuGSMThread::InsertCommandsAtFront(const std::vector<std::string>& commands) {
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        for (size_t i = 0; i < commands.size(); ++i) FCommandQueue.Insert(i, commands[i]);
+    }
+    Wake();
+}
+
+// The command being sent has left the queue already, so "right behind it" is the front.
+void TLuGSMThread::InsertCommandAfterCurrent(const std::string& command) {
+    InsertCommandsAtFront({command});
+}
+
+void TLuGSMThread::ClearCommands() {
+    std::lock_guard<std::mutex> g(FLock);
+    FCommandQueue.Clear();
+}
+
+bool TLuGSMThread::HasCommand(const std::string& command) const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FCommandQueue.IndexOf(command) >= 0;
+}
+
+size_t TLuGSMThread::CommandCount() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FCommandQueue.Count();
+}
+
+std::vector<std::string> TLuGSMThread::Commands() const {
+    std::lock_guard<std::mutex> g(FLock);
+    std::vector<std::string> out;
+    for (const auto& e : FCommandQueue) out.push_back(e.Text);
+    return out;
+}
+
+void TLuGSMThread::AddMessageParts(const TStringList& parts) {
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        for (const auto& e : parts) FSendQueue.Add(e.Text, 0);
+    }
+    Wake();
+}
+
+size_t TLuGSMThread::SendQueueCount() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FSendQueue.Count();
+}
+
+std::vector<std::string> TLuGSMThread::SendQueueLines() const {
+    std::lock_guard<std::mutex> g(FLock);
+    std::vector<std::string> out;
+    for (const auto& e : FSendQueue) out.push_back(e.Text);
+    return out;
+}
+
+TModemAbilities TLuGSMThread::Abilities() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FAbilities;
+}
+
+std::string TLuGSMThread::IndicatorList() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FIndicatorList;
+}
+
+// ---------------------------------------------------------------- log and reports
+
+void TLuGSMThread::Log(const std::string& text) {
+    TStringList lines;
+    lines.SetText(text);
+    std::lock_guard<std::mutex> g(FLock);
+    for (const auto& e : lines) {
+        // Without anyone taking the lines the list must not grow for ever.
+        if (FLogLines.Count() >= MaxLogLines) FLogLines.Delete(0);
+        FLogLines.Add(e.Text);
+    }
+}
+
+void TLuGSMThread::SetLog(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FLogLines.Clear();
+    }
+    Log(text);
+}
+
+TStringList TLuGSMThread::TakeLogLines() {
+    std::lock_guard<std::mutex> g(FLock);
+    TStringList lines = FLogLines;
+    FLogLines.Clear();
+    return lines;
+}
+
+void TLuGSMThread::OnMain(const std::function<void()>& fn) {
+    try {
+        Synchronize(fn);
+    } catch (...) {
+        // A failing event handler must not end the modem thread.
+    }
+}
+
+void TLuGSMThread::RaiseAfterComRx() {
+    const TStringList lines = TakeLogLines();
+    OnMain([this, &lines] { FOwner->DoAfterComRx(lines); });
+}
+
+void TLuGSMThread::ReportError(const std::string& text) {
+    OnMain([this, &text] {
+        FOwner->SetLastErrorText(text);
+        FOwner->ReportQuietError();
+    });
+}
+
+// ---------------------------------------------------------------- waits
+
+void TLuGSMThread::SerialStatus(THookSerialReason reason) {
+    if (reason == HR_SerialClose)
+        IsConnected = false;
+    else if (reason == HR_CanRead)
+        InputWaiting = true;
+    else if (reason == HR_Wait)
+        InputWaiting = false;
+}
+
+void TLuGSMThread::ThreadDelay(int ms) {
+    pollfd p{FStop.Handle(), POLLIN, 0};
+    PollUntil(&p, 1, ms);
+}
+
+void TLuGSMThread::PauseUntilWoken(int ms) {
+    pollfd p[2] = {{FWake.Handle(), POLLIN, 0}, {FStop.Handle(), POLLIN, 0}};
+    PollUntil(p, 2, ms);
+    FWake.Clear();
+}
+
+// Input within ms; a stop request ends the wait at once.
+bool TLuGSMThread::WaitInput(int ms) {
+    if (!Serial.InstanceActive()) return false;
+    return Serial.WaitReadableOrWoken(ms, FStop.Handle());
+}
+
+// Errors that mean the port itself failed (a vanished modem), not a late or long reply.
+bool TLuGSMThread::PortFailed() const {
+    const int e = Serial.LastError();
+    return e != 0 && e != ErrTimeout && e != ErrMaxBuffer && e != ErrNotRead;
+}
+
+// ---------------------------------------------------------------- one exchange
+
+std::string TLuGSMThread::SendSerialAT(const std::string& command, bool tolerant) {
+    const bool listing = Contains(command, "+CMGL") || Contains(command, "+COPS");
+    Serial.AtTimeout = listing ? ListingTimeout : FOwner->ATTimeout();
+    std::string reply = Serial.SendModemCommand(command);
+    if (Serial.LastError() == 0 && Serial.ATResult()) {
+        if (WaitInput(FOwner->ATDelay())) reply += Serial.ReadChunk(0);
+        return reply;
+    }
+    const std::string error =
+        Serial.LastError() != 0 ? Serial.LastErrorDesc() : " *** ERROR *** / not AT result";
+    reply = "myERR;" + error + "  ----> [ " + command + "]";
+    ReportError("SendSerialAT error [" + FOwner->ComPort() + "] : " + reply);
+    if (!tolerant) {
+        Error = true;
+        ModemOff();
+    }
+    return reply;
+}
+
+void TLuGSMThread::ModemOff() {
+    const bool wasOpen = Serial.InstanceActive();
+    if (IsConnected && wasOpen) {
+        SetLog("MODEM OFF (without software RESET)\r\n");
+        if (FOwner->ResetModemOnClose()) {
+            if (Error) {
+                SetLog("Modem OFF with ERROR #ErrorStep = " + std::to_string(Step) + "\r\n");
+                ReportError("Modem RESET with ERROR");
+            } else {
+                const std::string reset = FOwner->ResetCMD();
+                Serial.AtTimeout = FOwner->ATTimeout();
+                const std::string reply = Serial.SendModemCommand(reset);
+                SetLog("Modem OFF with soft RESET: [" + reset + "] " + reply + "\r\n");
+            }
+        }
+        RaiseAfterComRx();
+    }
+    Serial.ClosePort();
+    Serial.LineBuffer.clear();
+    IsConnected = false;
+    FKeepLinkSent = false;
+    if (wasOpen) OnMain([this] { FOwner->DoDisconnected(); });
+}
+
+// ---------------------------------------------------------------- queued commands
+
+void TLuGSMThread::SendQueuedCommand() {
+    std::string command;
+    bool user = false;
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        if (FCommandQueue.Empty()) return;
+        command = FCommandQueue[0];
+        user = FCommandQueue.Mark(0) != 0;
+        FCommandQueue.Delete(0);
+    }
+    const std::string reply = SendSerialAT(command, user);
+    if (Contains(reply, "myERR")) {
+        Log("******* AT Command [error] ********");
+        Log(command);
+        Log(">< Błąd wykonania polecenia ><");
+        Log(">: (bufRx) -> " + reply + " :<");
+        RaiseAfterComRx();
+        return;
+    }
+    Log("******* AT Command ********");
+    Log(command);
+    Log("> " + reply);
+    if (command == "AT+CPBS=\"ME\"" || command == "AT+CPBS=\"SM\"") {
+        const std::string head = command == "AT+CPBS=\"ME\"" ? "PHONE" : "SIM";
+        OnMain([this, &head] { FOwner->AddPhoneBookLine(head); });
+    }
+    DispatchReply(reply);
+    Log("----------- BufComRx END #1 ---");
+    RaiseAfterComRx();
+}
+
+// ---------------------------------------------------------------- listening
+
+void TLuGSMThread::Listen() {
+    // The idle wait: input, a request or the stop request ends it.
+    const bool readable = Serial.WaitReadableOrWoken(IdleWait, FWake.Handle());
+    FWake.Clear();
+    if (!readable && !PortFailed()) return;
+    std::string text;
+    const uint32_t start = TickNow();
+    while (!PortFailed() && WaitInput(100)) {
+        text += Serial.ReadChunk(0);
+        if (Contains(text, "OK") || Contains(text, "ERROR")) break;
+        if (text.size() > MaxReplyText || TickElapsed(start, TickNow()) > ListenTimeout) break;
+    }
+    if (PortFailed()) {
+        const std::string desc = Serial.LastErrorDesc();
+        Closing = true;
+        ModemOff();
+        Closing = false;
+        ReportError("SerialReceivePacket error: " + desc);
+        return;
+    }
+    if (text.empty()) return;
+    Log(text);
+    RaiseAfterComRx();
+    DispatchReply(text);
+}
+
+// ---------------------------------------------------------------- the loop
+
+void TLuGSMThread::RunLoop() {
+    for (;;) {
+        if (FStopRequest) {
+            if (IsConnected && !Error) ModemOff();
+            break;
+        }
+        if (SearchStop.exchange(false)) ConnectRequest = crDisconnect;
+        const int request = ConnectRequest.exchange(crNone);
+        if (request == crConnect && !IsConnected) {
+            ClearCommands();
+            if (ConnectModem()) {
+                OnMain([this] { FOwner->DoConnected(); });
+                ReportError("OK");
+            } else {
+                ModemOff();
+            }
+            continue;
+        }
+        if (request == crDisconnect && IsConnected && !Closing) {
+            ClearCommands();
+            ModemOff();
+            continue;
+        }
+        if (CommandCount() > 0 && Serial.InstanceActive() && !Closing) {
+            SendQueuedCommand();
+        } else if (SendQueueCount() > 0 && IsConnected && !Error) {
+            SendMessagePart();
+        } else if (IsConnected && !Error) {
+            Listen();
+        } else {
+            PauseUntilWoken(IdleWait);
+        }
+    }
+}
+
+void TLuGSMThread::Execute() {
+    FThreadId = gettid();
+    try {
+        RunLoop();
+    } catch (...) {
+        // Nothing escapes the thread; the port is closed below either way.
+    }
+    const bool wasOpen = Serial.InstanceActive();
+    Serial.ClosePort();
+    IsConnected = false;
+    if (wasOpen) OnMain([this] { FOwner->DoDisconnected(); });
+}

@@ -198,7 +198,8 @@ void TLuGSMThread::PauseUntilWoken(int ms) {
 // Input within ms; a stop request ends the wait at once.
 bool TLuGSMThread::WaitInput(int ms) {
     if (!Serial.InstanceActive()) return false;
-    return Serial.WaitReadableOrWoken(ms, FStop.Handle());
+    if (!Serial.LineBuffer.empty()) return true;
+    return Serial.WaitLineOrWoken(ms, FStop.Handle(), '\n');
 }
 
 // Errors that mean the port itself failed (a vanished modem), not a late or long reply.
@@ -289,7 +290,8 @@ void TLuGSMThread::SendQueuedCommand() {
 
 void TLuGSMThread::Listen() {
     // The idle wait: input, a request or the stop request ends it.
-    const bool readable = Serial.WaitReadableOrWoken(IdleWait, FWake.Handle());
+    const bool readable =
+        !Serial.LineBuffer.empty() || Serial.WaitLineOrWoken(IdleWait, FWake.Handle(), '\n');
     FWake.Clear();
     if (!readable && !PortFailed()) return;
     std::string text;

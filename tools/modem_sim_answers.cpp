@@ -175,7 +175,8 @@ TModemSim::TAnswer TModemSim::Answer(const std::string& upper, const std::string
         a.Result.clear();
         return a;
     }
-    if (StartsWith(upper, "AT+CPMS") || (StartsWith(upper, "AT+CMG") && !StartsWith(upper, "AT+CMGF")))
+    if (StartsWith(upper, "AT+CPMS") ||
+        (StartsWith(upper, "AT+CMG") && !StartsWith(upper, "AT+CMGF")))
         return AnswerStorage(upper, command);
     if (StartsWith(upper, "AT+CPB")) return AnswerPhoneBook(upper, command);
     if (StartsWith(upper, "AT+CSCS")) return AnswerCharset(upper, command);

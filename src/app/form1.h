@@ -14,6 +14,7 @@
 #include "app/board_replies.h"
 #include "app/lu_oneinstance.h"
 #include "app/options.h"
+#include "gsm/lugsm.h"
 #include "serial/lucomport.h"
 #include "timesync/lutimesync.h"
 #include "toolkit/datetime.h"
@@ -76,6 +77,8 @@ public:
     std::unique_ptr<TLuComPort> LuComPort1;
     std::unique_ptr<TLuTimeSync> LuTimeSync1;
     std::unique_ptr<TLuOneInstance> LuOneInstance1;
+    // Created with its design values and never activated: its port list fills the port box.
+    std::unique_ptr<TLuGSM> LuGSM1;
 
     QSystemTrayIcon* TrayIcon1 = nullptr;
     QMenu* PopupMenu1 = nullptr;

@@ -9,12 +9,12 @@
 #include "app/settings.h"
 #include "app/widget_helpers.h"
 #include "platform/locale_formats.h"
-#include "serial/comportlist.h"
 #include "toolkit/eventlog.h"
 #include "toolkit/messagebox.h"
 
 namespace {
 const char* const InstanceName = "{0F47050C-402E-4F86-B610-A821F5B0FB3D}";
+const char* const GsmInstanceName = "{6A1D3F2E-8B47-4C59-9E10-2D7C5B8A4F31}";
 
 TStringList ListOf(const std::vector<std::string>& lines) {
     TStringList l;
@@ -62,17 +62,33 @@ void TForm1::CreateComponents() {
     LuTimeSync1->SetOnSync([this](TComponent*, TDateTime stamp) { LuTimeSync1Sync(stamp); });
     LuTimeSync1->SetOnSyncError([this](TComponent*) { LuTimeSync1SyncError(); });
     LuTimeSync1->Loaded();
+
+    LuGSM1 = std::make_unique<TLuGSM>();
+    LuGSM1->BeginLoading();
+    LuGSM1->SetInstanceName(GsmInstanceName);
+    LuGSM1->SetComPort("COM1");
+    LuGSM1->SetBaudRate("115200");
+    TStringList init;
+    init.SetText("AT&F\r\nATE0\r\nAT+CMGF=0\r\nAT+CNMI=2,2,0,1,1\r\nAT+CLIP=1");
+    LuGSM1->SetInitStrings(init);
+    LuGSM1->SetPrefixForCountry("+48");
+    LuGSM1->SetResetCMD("AT&F");
+    LuGSM1->SetRecipientSepStart('=');
+    LuGSM1->SetRecipientSepStop('.');
+    LuGSM1->SetHangUpSignalCount(0);
+    LuGSM1->Loaded();
 }
 
-// At creation the list comes from the com-port component, on drop-down in the numeric
-// order the GSM component keeps; the typed text stays either way.
+// At creation the list comes from the com-port component, on drop-down from the GSM
+// component's list, refreshed each time so that a board plugged in later appears; the
+// typed text stays either way.
 void TForm1::FillPortList(bool atCreation) {
     const QString text = ComboBox1->currentText();
     TStringList fresh;
     if (atCreation)
         fresh = LuComPort1->GetComPortList();
     else
-        FillComPortList(fresh);
+        fresh = LuGSM1->RefreshComPortList();
     ComboBox1->clear();
     for (const auto& entry : fresh) ComboBox1->addItem(QString::fromStdString(entry.Text));
     ComboBox1->setEditText(text);

@@ -62,7 +62,8 @@ constexpr size_t MaxEncipheredChars = 325;
 
 }  // namespace
 
-TLuGSM::TLuGSM(TComponent* owner) : FInstanceName(NewGuid()), FPhone(std::make_unique<TPhone>(this)) {
+TLuGSM::TLuGSM(TComponent* owner)
+    : FInstanceName(NewGuid()), FPhone(std::make_unique<TPhone>(this)) {
     (void)owner;
     for (const char* line : {"AT&F", "ATE0", "AT+CMGF=0", "AT+CNMI=2,2,0,1,1", "AT+CLIP=1"})
         FInitStrings.Add(line);

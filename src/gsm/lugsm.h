@@ -45,10 +45,9 @@ using TOnNewSMS = std::function<void(
     const std::string& telNr, const std::string& recipient, bool isUDH, const TUDHinfo& udhInfo,
     const std::string& smsTimeStamp, bool statusReport)>;
 using TOnRing = std::function<void(TComponent* sender, const std::string& nrTel)>;
-using TOnAfterSend = std::function<void(TComponent* sender, std::string& smsMessageMarker,
-                                        const std::string& nrTel, int& sendingStatus,
-                                        const std::string& smsText, int smsRef, int smsPartNr,
-                                        int smsTotal, bool waitReport)>;
+using TOnAfterSend = std::function<void(
+    TComponent* sender, std::string& smsMessageMarker, const std::string& nrTel, int& sendingStatus,
+    const std::string& smsText, int smsRef, int smsPartNr, int smsTotal, bool waitReport)>;
 using TOnCheckSignalPower = std::function<void(TComponent* sender, int signal, bool acPower,
                                                int batteryStatus, const std::string& stringSignal)>;
 using TOnGetModelGSM =
@@ -59,9 +58,8 @@ using TOnSearchProgress =
     std::function<void(TComponent* sender, int progress, const std::string& port, int found)>;
 using TOnSecretSMS =
     std::function<void(TComponent* sender, const std::string& smsText, const std::string& from)>;
-using TOnNewQuestion =
-    std::function<void(TComponent* sender, const std::string& promoQuestion,
-                       const std::string& smsText, const std::string& number)>;
+using TOnNewQuestion = std::function<void(TComponent* sender, const std::string& promoQuestion,
+                                          const std::string& smsText, const std::string& number)>;
 using TOnCallBusy = std::function<void(TComponent* sender, bool callBusy, TCallStatus status)>;
 
 // The companion object of the component: five lists for the caller's use.
@@ -119,7 +117,9 @@ public:
     std::string PrefixForCountry() const { return Get(FPrefixForCountry); }
     void SetPrefixForCountry(const std::string& value);
     std::string OwnPhoneNumber() const { return Get(FOwnPhoneNumber); }
-    void SetOwnPhoneNumber(const std::string& value) { Set(FOwnPhoneNumber, NormaliseNumber(value)); }
+    void SetOwnPhoneNumber(const std::string& value) {
+        Set(FOwnPhoneNumber, NormaliseNumber(value));
+    }
     std::string ResetCMD() const { return Get(FResetCMD); }
     void SetResetCMD(const std::string& value) { Set(FResetCMD, value); }
     bool ResetModemOnClose() const { return FResetModemOnClose; }
@@ -354,13 +354,13 @@ private:
         FHardModemStop{false}, FSMSReport{false}, FSMSFlash{false}, FDisableIncomingSMS{false},
         FIsUDH{false}, FMakeLog{false}, FSpecialSymbols{false}, FLongSMS{false}, FSMSMerge{true},
         FAutoConnect{true}, FCheckPwrSig{true}, FGetUnreaded{true}, FAddrBookPhone{true},
-        FAddrBookSIM{true}, FDeleteSMSafterRead{false}, FCanCheckPower{true},
-        FCanCheckSignal{true}, FCutCRLFfromText{true}, FHangUpVoiceConnection{false},
-        FAutoModemINIT{true}, FEncodeSMS{false}, FDisableAutoRxSMS{true},
-        FCheckNumberSyntax{true}, FEnableCIEV{true}, FCallBusy{false}, FSendOneSignal{false};
-    std::atomic<int> FSMSPDULength{0}, FSMSMergeMax{3}, FAutoConnectCNT{0},
-        FACTimerInterval{2000}, FCheckInterval{5}, FATDelay{20}, FATTimeout{2000},
-        FSMSSIMCapacity{0}, FSMSPhoneCapacity{0}, FHangUpSignalCount{0};
+        FAddrBookSIM{true}, FDeleteSMSafterRead{false}, FCanCheckPower{true}, FCanCheckSignal{true},
+        FCutCRLFfromText{true}, FHangUpVoiceConnection{false}, FAutoModemINIT{true},
+        FEncodeSMS{false}, FDisableAutoRxSMS{true}, FCheckNumberSyntax{true}, FEnableCIEV{true},
+        FCallBusy{false}, FSendOneSignal{false};
+    std::atomic<int> FSMSPDULength{0}, FSMSMergeMax{3}, FAutoConnectCNT{0}, FACTimerInterval{2000},
+        FCheckInterval{5}, FATDelay{20}, FATTimeout{2000}, FSMSSIMCapacity{0}, FSMSPhoneCapacity{0},
+        FHangUpSignalCount{0};
     std::atomic<char> FRecipientSepStart{'='}, FRecipientSepStop{'.'};
     TDateTime FSMSTimeStamp = 0;
 

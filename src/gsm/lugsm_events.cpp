@@ -77,7 +77,8 @@ void TLuGSM::DoRing() {
 
 void TLuGSM::DoAfterSend(std::string& marker, const std::string& number, int& status,
                          const std::string& text, int ref, int part, int total, bool waitReport) {
-    if (FOnAfterSend) FOnAfterSend(this, marker, number, status, text, ref, part, total, waitReport);
+    if (FOnAfterSend)
+        FOnAfterSend(this, marker, number, status, text, ref, part, total, waitReport);
 }
 
 void TLuGSM::DoCheckSignalPower() {

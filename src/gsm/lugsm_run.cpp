@@ -48,8 +48,9 @@ void TLuGSM::StopThread() {
     FThread->RequestStop();
     for (int i = 0; i < StopWaitSteps && FThread; ++i) DelayWithMessages(StopWaitStep);
     if (FThread)
-        std::fprintf(stderr, "GSM: the modem thread has not ended 30 s after the stop request; "
-                             "still waiting for it\n");
+        std::fprintf(stderr,
+                     "GSM: the modem thread has not ended 30 s after the stop request; "
+                     "still waiting for it\n");
     while (FThread) {
         ProcessMessages();
         WaitForSynchronize(StopWaitStep);

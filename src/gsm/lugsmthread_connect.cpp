@@ -206,7 +206,8 @@ bool TLuGSMThread::ConnectModem() {
             a.CMER.Command = "AT+CMER";
             a.CMGF.Command = "AT+CMGF";
         } else {
-            for (TATAbility* x : {&a.CNMI, &a.CMMS, &a.CLIP, &a.CSQ, &a.CBC, &a.CIND, &a.CMER, &a.CMGF})
+            for (TATAbility* x :
+                 {&a.CNMI, &a.CMMS, &a.CLIP, &a.CSQ, &a.CBC, &a.CIND, &a.CMER, &a.CMGF})
                 x->Command = "AT";
         }
         std::lock_guard<std::mutex> g(FLock);

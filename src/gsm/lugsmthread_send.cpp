@@ -7,9 +7,7 @@
 
 namespace {
 
-bool Has(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
+bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 bool HasFinalResult(const std::string& text) { return Has(text, "OK\r") || Has(text, "ERROR\r"); }
 
@@ -88,8 +86,8 @@ void TLuGSMThread::RaiseAfterSend(const TPartLine& part, int ref, int status) {
     const std::string text = part.PlainText();
     const bool waitReport = FOwner->SMSReport();
     OnMain([&] {
-        FOwner->DoAfterSend(marker, part.Number, status, text, ref, part.PartNumber,
-                            part.PartCount, waitReport);
+        FOwner->DoAfterSend(marker, part.Number, status, text, ref, part.PartNumber, part.PartCount,
+                            waitReport);
     });
     const int left = static_cast<int>(SendQueueCount());
     OnMain([this, left] { FOwner->DoSendProgress(left); });

@@ -187,7 +187,8 @@ std::string WithoutFinalOk(const std::string& reply) {
     lines.SetText(reply);
     while (!lines.Empty() && Trimmed(lines[lines.Count() - 1]).empty())
         lines.Delete(lines.Count() - 1);
-    if (!lines.Empty() && Trimmed(lines[lines.Count() - 1]) == "OK") lines.Delete(lines.Count() - 1);
+    if (!lines.Empty() && Trimmed(lines[lines.Count() - 1]) == "OK")
+        lines.Delete(lines.Count() - 1);
     while (!lines.Empty() && Trimmed(lines[lines.Count() - 1]).empty())
         lines.Delete(lines.Count() - 1);
     return lines.Text();

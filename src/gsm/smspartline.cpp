@@ -30,8 +30,10 @@ bool ParsePartLine(const std::string& line, TPartLine& part) {
     if (p.Pdu.empty() || textEnd == std::string::npos) return false;
     p.Text = line.substr(c2 + 2, textEnd - c2 - 2);
     const size_t n3 = line.rfind(',');
-    const size_t n2 = n3 == std::string::npos || n3 == 0 ? std::string::npos : line.rfind(',', n3 - 1);
-    const size_t n1 = n2 == std::string::npos || n2 == 0 ? std::string::npos : line.rfind(',', n2 - 1);
+    const size_t n2 =
+        n3 == std::string::npos || n3 == 0 ? std::string::npos : line.rfind(',', n3 - 1);
+    const size_t n1 =
+        n2 == std::string::npos || n2 == 0 ? std::string::npos : line.rfind(',', n2 - 1);
     if (n1 == std::string::npos || n1 < textEnd + 3) return false;
     const std::string marker = line.substr(textEnd + 3, n1 - textEnd - 3);
     if (marker.empty() || marker.back() != '"') return false;

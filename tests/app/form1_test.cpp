@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -21,6 +22,7 @@
 
 #include "app/port_combo.h"
 #include "app/settings.h"
+#include "serial/comportlist.h"
 #include "support/event_recorder.h"
 #include "support/pty_pair.h"
 #include "support/socat_pair.h"
@@ -79,6 +81,30 @@ TEST_F(Form1Test, EmptyStoreGivesTheDefaults) {
     EXPECT_EQ(f.size(), QSize(239, 350));
     // Reading the settings writes nothing back.
     EXPECT_EQ(Config.ReadStore(), "");
+}
+
+TEST_F(Form1Test, ThePortBoxShowsTheGsmComponentsListRefreshedAtEachDropDown) {
+    char tmpl[] = "/tmp/ttyclassXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    auto plug = [&](const std::string& name) {
+        mkdir((dir + "/" + name).c_str(), 0755);
+        mkdir((dir + "/" + name + "/device").c_str(), 0755);
+    };
+    plug("ttyUSB10");
+    SetTtyClassDir(dir);
+    TForm1 f(Options(1));
+    EXPECT_FALSE(f.LuGSM1->Active());
+    EXPECT_EQ(f.LuGSM1->ComPort(), "COM1");
+    EXPECT_EQ(f.LuGSM1->InitStrings().Count(), 5u);
+    plug("ttyUSB2");  // plugged in after start
+    f.ComboBox1DropDown();
+    ASSERT_EQ(f.ComboBox1->count(), 2);
+    EXPECT_EQ(f.ComboBox1->itemText(0).toStdString(), "/dev/ttyUSB2");
+    EXPECT_EQ(f.ComboBox1->itemText(1).toStdString(), "/dev/ttyUSB10");
+    EXPECT_EQ(f.ComboBox1->currentText().toStdString(), "COM1");
+    SetTtyClassDir("/sys/class/tty");
+    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST_F(Form1Test, StoredSettingsAreShown) {

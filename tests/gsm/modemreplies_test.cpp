@@ -13,9 +13,9 @@ TEST(ModemReplies, NewMessageRoutingFromTheOfferedValues) {
     // Unbalanced parentheses, too few groups, absurd ranges.
     EXPECT_EQ(NewMessageRoutingCommand("+CNMI: (0-2),(0-3,(0,2),(0-2),(0,1)", true), "");
     EXPECT_EQ(NewMessageRoutingCommand("+CNMI: (0-2),(0-3)", true), "");
-    EXPECT_EQ(NewMessageRoutingCommand(
-                  "+CNMI: (0-99999999999),(5-2000000000),(0),(x-y),(0,1)", true),
-              "AT+CNMI=0,0,0,0,1");
+    EXPECT_EQ(
+        NewMessageRoutingCommand("+CNMI: (0-99999999999),(5-2000000000),(0),(x-y),(0,1)", true),
+        "AT+CNMI=0,0,0,0,1");
 }
 
 TEST(ModemReplies, HighestValueOfTheFirstGroup) {
@@ -66,7 +66,7 @@ TEST(PartLines, FieldsOfAPlannedLine) {
     EXPECT_EQ(p.PartNumber, 2);
     EXPECT_EQ(p.PartCount, 3);
     EXPECT_EQ(p.Number, "+48600100200");
-    for (const char* bad : {"", "x,00,\"a\",\"m\",1,1,1", "23,00", "23,00,\"a\",\"m\",1,1",
-                            "23,,\"a\",\"m\",1,1,1"})
+    for (const char* bad :
+         {"", "x,00,\"a\",\"m\",1,1,1", "23,00", "23,00,\"a\",\"m\",1,1", "23,,\"a\",\"m\",1,1,1"})
         EXPECT_FALSE(ParsePartLine(bad, p)) << bad;
 }

@@ -12,10 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const TDateTimeFormats formats[] = {
         {"yyyy-MM-dd", "HH:mm:ss"}, {"dd.MM.yyyy", "H:mm:ss"}, {"M/d/yy", "h:mm:ss AP"}};
     for (const TDateTimeFormats& f : formats) {
-        TDateTime t = -1;
-        if (ExtractSyncTime(body, f, EncodeDate(2026, 12, 8), t) &&
-            (t < EncodeDate(1, 1, 1) || t >= EncodeDate(9999, 12, 31) + 1))
-            std::abort();
+        for (bool complete : {false, true}) {
+            TDateTime t = -1;
+            size_t end = 0;
+            if (ExtractSyncTime(body, complete, f, EncodeDate(2026, 12, 8), t, end) &&
+                (t < EncodeDate(1, 1, 1) || t >= EncodeDate(9999, 12, 31) + 1 || end >= size))
+                std::abort();
+        }
     }
     return 0;
 }

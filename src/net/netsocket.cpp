@@ -48,6 +48,7 @@ void TNetSocket::SetErrorCode(int code) {
 
 void TNetSocket::ClearError() {
     FErrorCode = 0;
+    FPeerAborted = false;
     FErrorText.clear();
 }
 
@@ -98,6 +99,7 @@ void TNetSocket::TakeSocketError(int result) {
     if (result == kSocketError) {
         FErrorCode = code;
         FErrorText = GetErrorDescEx();
+        FPeerAborted = code == kSockConnReset;
     }
 }
 
@@ -417,6 +419,14 @@ int TNetSocket::ReceiveDatagram(void* buffer, int length) {
     return result < 0 ? 0 : result;
 }
 
+int TNetSocket::PendingSocketError() {
+    int err = 0;
+    socklen_t size = sizeof err;
+    if (FHandle == kInvalidSocket || getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &err, &size) != 0)
+        return 0;
+    return err;
+}
+
 int TNetSocket::PendingByteCount() {
     int count = 0;
     if (FHandle == kInvalidSocket || ioctl(FHandle, FIONREAD, &count) != 0) return 0;
@@ -439,7 +449,10 @@ std::string TNetSocket::ReceiveAvailable(int timeout) {
                 // An empty datagram is still a datagram: read it, or it would stay at
                 // the head of the queue and keep the socket readable.
                 if (n == 0 && SocketKind() == SOCK_DGRAM) n = 1;
-                if (n == 0) FErrorCode = kSockConnReset;
+                if (n == 0) {
+                    FErrorCode = kSockConnReset;
+                    FPeerAborted = PendingSocketError() == ECONNRESET;
+                }
             } else if (FErrorCode == 0) {
                 FErrorCode = kSockTimedOut;
             }

@@ -69,6 +69,9 @@ public:
     void SetErrorCode(int code);
     const std::string& ErrorText() const { return FErrorText; }
     void ClearError();
+    // The last closed-peer error (10054) came from a reset, not from an orderly close: what
+    // arrived before it may have been cut off.
+    bool PeerAborted() const { return FPeerAborted; }
     bool IsBound() const { return FIsBound; }
     bool UsesIPv6() const { return FUsesIPv6; }
     const std::string& Pending() const { return FPending; }
@@ -152,6 +155,8 @@ public:
     virtual int PeekBytes(void* buffer, int length, int timeout);
     virtual uint8_t PeekOneByte(int timeout);
     virtual int PendingByteCount();
+    // The socket's pending error (SO_ERROR), which reading clears; 0 for none.
+    int PendingSocketError();
     virtual void TakeSocketError(int result);
 
     virtual std::string LocalAddressText();
@@ -206,6 +211,7 @@ protected:
 
     int FHandle = kInvalidSocket;
     int FErrorCode = 0;
+    bool FPeerAborted = false;
     std::string FErrorText;
     std::string FPending;
     bool FAfterCR = false, FAfterLF = false;

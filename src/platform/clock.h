@@ -1,20 +1,28 @@
-// Setting the PC clock, and UTC to local time. The setter is a seam: tests and the
-// --no-set-clock option replace it, so nothing but the real program touches the clock.
+// Stepping the PC clock, and UTC to local time. The setter is a seam: tests replace it, so
+// nothing but the real program touches the clock, and the real program only through the
+// clock helper, the one program that holds the right to set it.
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "toolkit/datetime.h"
 
-// Sets the clock to a local date-time; returns false when the system refuses, throws
-// std::system_error (with the system's text) when the right to set the clock is missing.
-using TClockSetter = std::function<bool(TDateTime local)>;
+// Steps the clock by an offset in seconds. A relative step, so the time spent between
+// measuring the offset and making the step does not count. Returns false when the system
+// refuses; throws std::system_error (with the reason) when the right to set the clock is
+// missing or the helper cannot be run.
+using TClockSetter = std::function<bool(double offsetSeconds)>;
 
 // Installs a setter and returns the previous one; an empty setter restores the system's.
 TClockSetter SetClockSetter(TClockSetter setter);
-bool SetPCDateTime(TDateTime local);
-// The system's setter: local time to UTC with the zone rules, then clock_settime.
-bool SystemSetLocalTime(TDateTime local);
+bool StepPCClock(double offsetSeconds);
+// The system's setter: runs the clock helper with the offset and an empty environment,
+// and tells the reason of a failure once on standard error.
+bool SystemStepClock(double offsetSeconds);
+// The helper: $TIKTAAL_SET_CLOCK_HELPER when set, else the installed one, else the one
+// built beside this program.
+std::string ClockHelperPath();
 
 // Whether a time service of the system (chrony, systemd-timesyncd, ntpd) keeps the clock
 // synchronised; a seam like the setter, so tests decide. Empty restores the system's.

@@ -109,19 +109,22 @@ bool ScanDate(TScanner& s, const TDateTimeFormats& f, TDateTime today, TDateTime
     return TryEncodeDate(y, m, d, date);
 }
 
-bool ScanTime(TScanner& s, const TDateTimeFormats& f, TDateTime& time) {
+bool ScanTime(TScanner& s, const TDateTimeFormats& f, bool requireSeconds, TDateTime& time) {
     const char sep = SeparatorOf(f.LongTime, ':');
     int ampm = s.AmPm();
     if (ampm) s.SkipBlanks();
     int h = 0, mi = 0, sec = 0, ms = 0, digits = 0;
     if (!s.Number(h, digits, 2)) return false;
+    bool haveSeconds = false;
     if (s.Take(sep)) {
         if (!s.Number(mi, digits, 2)) return false;
         if (s.Take(sep)) {
             if (!s.Number(sec, digits, 2)) return false;
+            haveSeconds = true;
             if (s.Take('.') && !s.Number(ms, digits, 3)) return false;
         }
     }
+    if (requireSeconds && !haveSeconds) return false;
     if (!ampm) {
         s.SkipBlanks();
         ampm = s.AmPm();
@@ -136,14 +139,14 @@ bool ScanTime(TScanner& s, const TDateTimeFormats& f, TDateTime& time) {
 }  // namespace
 
 bool TryParseLocalDateTime(const std::string& text, const TDateTimeFormats& formats,
-                           TDateTime today, TDateTime& result) {
+                           TDateTime today, TDateTime& result, bool requireSeconds) {
     TScanner s(text);
     s.SkipBlanks();
     TDateTime date = 0;
     if (!ScanDate(s, formats, today, date)) return false;
     s.SkipBlanks();
     TDateTime time = 0;
-    if (!s.AtEnd() && !ScanTime(s, formats, time)) return false;
+    if (s.AtEnd() ? requireSeconds : !ScanTime(s, formats, requireSeconds, time)) return false;
     result = date + time;
     return true;
 }

@@ -13,6 +13,7 @@ struct TDateTimeFormats {
 };
 
 // today supplies the year when the text has only two date numbers, and the century of
-// two-digit years (a window of 50 years before today to 49 after).
+// two-digit years (a window of 50 years before today to 49 after). With requireSeconds a
+// date alone, or a time without seconds, is no time.
 bool TryParseLocalDateTime(const std::string& text, const TDateTimeFormats& formats,
-                           TDateTime today, TDateTime& result);
+                           TDateTime today, TDateTime& result, bool requireSeconds = false);

@@ -76,7 +76,19 @@ size_t THttpClient::DocumentSize() {
     return size < 0 ? 0 : static_cast<size_t>(size);
 }
 
+TClockStamp THttpClient::ArrivalOf(size_t offset) const {
+    for (const auto& [end, stamp] : FArrivals)
+        if (offset < end) return stamp;
+    return FArrivals.empty() ? ClockStampNow() : FArrivals.back().second;
+}
+
+void THttpClient::UseConnection(const std::string& host, const std::string& port) {
+    FConnectedHost = host;
+    FConnectedPort = port;
+}
+
 void THttpClient::ResetResponse() {
+    FArrivals.clear();
     FRangeStart = 0;
     FRangeEnd = 0;
     FDocument.str(std::string());
@@ -297,8 +309,12 @@ void THttpClient::ReadHeaders(bool& closeAfter, int64_t& announcedSize, bool pla
 }
 
 void THttpClient::AppendToDocument(const std::string& bytes) {
+    if (bytes.empty()) return;
+    const TClockStamp arrived = ClockStampNow();
     FDocument.seekp(0, std::ios::end);
     TextToStream(FDocument, bytes);
+    const size_t end = (FArrivals.empty() ? 0 : FArrivals.back().first) + bytes.size();
+    FArrivals.emplace_back(end, arrived);
 }
 
 bool THttpClient::ReadUntilClose() {
@@ -313,7 +329,8 @@ bool THttpClient::ReadUntilClose() {
         AppendToDocument(piece);
         if (FSock.ErrorCode() != 0) break;
     }
-    if (FSock.ErrorCode() != kSockConnReset) return false;
+    // Only an orderly close ends such a body; after a reset it may have been cut off.
+    if (FSock.ErrorCode() != kSockConnReset || FSock.PeerAborted()) return false;
     FSock.ClearError();
     return true;
 }
@@ -325,11 +342,13 @@ bool THttpClient::ReadCounted(int64_t count) {
         return false;
     }
     FDownloadSize = static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
-    // Piece by piece, keeping every byte that came before an error.
+    // Piece by piece as they arrive, keeping every byte that came before an error and the
+    // moment each piece came: one byte waits for the next arrival, the rest of it follows.
     const int64_t chunk = FSock.SendMaxChunk();
     std::string buffer;
     for (int64_t left = count; left > 0 && FSock.ErrorCode() == 0;) {
-        buffer.resize(static_cast<size_t>(std::min(left, chunk)));
+        const int64_t ready = static_cast<int64_t>(FSock.Pending().size());
+        buffer.resize(static_cast<size_t>(std::min({left, chunk, std::max<int64_t>(ready, 1)})));
         const int got =
             FSock.ReceiveExact(buffer.data(), static_cast<int>(buffer.size()), FTimeout);
         AppendToDocument(buffer.substr(0, static_cast<size_t>(got)));

@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "net/netclient.h"
 #include "net/netsocket.h"
+#include "timesync/time_sample.h"
 #include "toolkit/stringlist.h"
 
 class THttpClient : public TNetClient {
@@ -18,6 +21,12 @@ public:
     // True when the response was read completely. Never raises for network errors; the
     // cause of a False is in Sock().ErrorCode().
     bool SendRequest(const std::string& method, const std::string& url);
+
+    // When the body byte at offset arrived (the last piece's moment for an offset beyond).
+    TClockStamp ArrivalOf(size_t offset) const;
+    // Takes over a connection already open to host:port (Sock().AdoptHandle first), which
+    // the next request to that peer then uses.
+    void UseConnection(const std::string& host, const std::string& port);
 
     TStringList& Headers() { return FHeaders; }
     TStringList& Cookies() { return FCookies; }
@@ -99,6 +108,8 @@ private:
 
     TStringList FHeaders, FCookies;
     std::stringstream FDocument;
+    // The end offset of each piece of the body and the moment it arrived.
+    std::vector<std::pair<size_t, TClockStamp>> FArrivals;
     int32_t FRangeStart = 0, FRangeEnd = 0;
     std::string FMimeType = "text/html";
     std::string FProtocol = "1.0";

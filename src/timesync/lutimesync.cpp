@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
 
 #include "net/netutil.h"
 #include "platform/clock.h"
@@ -15,10 +16,14 @@ constexpr unsigned ActivationDelayMs = 100;
 constexpr unsigned SyncNowDelayMs = 50;
 constexpr unsigned CycleTimeoutMs = 20000;
 
-std::string OffsetText(TDateTime accepted, TDateTime pcClock) {
+std::string OffsetText(double seconds) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%+.3f s", (accepted - pcClock) * SecsPerDay);
+    std::snprintf(buf, sizeof buf, "%+.6f s", seconds);
     return buf;
+}
+
+std::string SourceName(const std::string& source) {
+    return source.empty() ? std::string("a source") : source;
 }
 }  // namespace
 
@@ -132,6 +137,7 @@ void TLuTimeSync::StopWorkers() {
 void TLuTimeSync::SyncTimerTick() {
     FSyncTimer->SetInterval(static_cast<unsigned>(FIntervalMs));
     FCycleDone = false;
+    FFarOffsets.clear();
     FTimeoutTimer->SetEnabled(true);
     if (FSyncSNTP) StartWorkers(*FTimeServerList);
     if (FSyncPHP) StartWorkers(*FPHPsyncList);
@@ -152,23 +158,59 @@ void TLuTimeSync::StartWorkers(const TStringList& sources) {
 }
 
 void TLuTimeSync::AcceptTime(TDateTime timeStamp, const std::string& source) {
+    TTimeSample sample;
+    sample.Arrival = ClockStampNow();
+    sample.OffsetNs = DateTimeToUnixMs(LocalToUtc(timeStamp)) * 1000000 - sample.Arrival.RealNs;
+    AcceptTime(sample, source);
+}
+
+void TLuTimeSync::AcceptTime(const TTimeSample& sample, const std::string& source) {
     if (FDestroying || FCycleDone) return;
-    const TDateTime pcClock = NowLocal();
-    FLastSync = timeStamp;
-    LogEvent("time from " + (source.empty() ? std::string("a source") : source) + ": " +
-             FormatDateTime("yyyy-MM-dd HH:mm:ss.zzz", timeStamp) + ", PC clock off by " +
-             OffsetText(timeStamp, pcClock));
+    const TClockStamp now = ClockStampNow();
+    const int64_t timeNs = SampleTimeAt(sample, now);
+    const double offset = static_cast<double>(timeNs - now.RealNs) / 1e9;
+    if (!FarTimeAgreed(offset, source)) return;
+    FLastSync = UtcToLocal(UnixNsToDateTime(timeNs));
+    LogEvent("time from " + SourceName(source) + ": " +
+             FormatDateTime("yyyy-MM-dd HH:mm:ss.zzz", FLastSync) + ", PC clock off by " +
+             OffsetText(offset));
     // A clock that cannot be set throws back to the worker: no OnSync, and the cycle
     // ends in OnSyncError when its time runs out.
-    if (FSetLocalTime) SetClockUnlessDeferred();
+    if (FSetLocalTime) SetClockUnlessDeferred(offset);
     DoSync();
     FTimeoutTimer->SetEnabled(false);
     FCycleDone = true;
 }
 
-void TLuTimeSync::SetClockUnlessDeferred() {
+bool TLuTimeSync::FarTimeAgreed(double offsetSeconds, const std::string& source) {
+    if (std::fabs(offsetSeconds) <= MaxSyncDiff) return true;
+    if (ConfiguredSourceCount() <= 1) {
+        LogEvent("time from " + SourceName(source) + " is " + OffsetText(offsetSeconds) +
+                 " from the PC clock; it is the only source, so there is none to compare");
+        return true;
+    }
+    for (double other : FFarOffsets)
+        if (std::fabs(other - offsetSeconds) <= AgreementSeconds) return true;
+    FFarOffsets.push_back(offsetSeconds);
+    LogEvent("time from " + SourceName(source) + " refused: " + OffsetText(offsetSeconds) +
+             " from the PC clock, and no second source agrees yet");
+    return false;
+}
+
+size_t TLuTimeSync::ConfiguredSourceCount() const {
+    std::set<std::string> sources;
+    auto add = [&sources](const TStringList& list) {
+        for (const auto& entry : list)
+            if (!TrimText(entry.Text).empty()) sources.insert(TrimText(entry.Text));
+    };
+    if (FSyncSNTP && FTimeServerList) add(*FTimeServerList);
+    if (FSyncPHP && FPHPsyncList) add(*FPHPsyncList);
+    return sources.size();
+}
+
+void TLuTimeSync::SetClockUnlessDeferred(double offsetSeconds) {
     if (!FDeferToTimeService || !ClockKeptByTimeService()) {
-        SetPCDateTime(FLastSync);
+        StepPCClock(offsetSeconds);
         return;
     }
     if (FDeferralTold) return;

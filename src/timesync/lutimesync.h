@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "timesync/time_sample.h"
 #include "toolkit/component.h"
 #include "toolkit/datetime.h"
 #include "toolkit/stringlist.h"
@@ -70,11 +71,19 @@ public:
     void StopWorkers();
     void SetWorkerFactory(TSyncWorkerFactory factory) { FWorkerFactory = std::move(factory); }
 
-    // Called by the workers on the main thread.
+    // Called by the workers on the main thread: a time, aged by what passed since it
+    // arrived. One far from the PC clock (beyond MaxSyncDiff) counts only when a second
+    // source of the cycle agrees with it, or when it is the only source there is.
+    void AcceptTime(const TTimeSample& sample, const std::string& source = std::string());
+    // A local time that arrived just now.
     void AcceptTime(TDateTime timeStamp, const std::string& source = std::string());
     void WorkerTerminated(TThread* sender);
 
     static const std::vector<std::string>& DefaultServers();
+    // How far (s) one source alone may move the clock; two that agree within
+    // AgreementSeconds may move it further.
+    static constexpr double MaxSyncDiff = 3600.0;
+    static constexpr double AgreementSeconds = 2.0;
 
     // Timer handlers, public so that tests can drive a cycle tick by tick.
     void SyncTimerTick();
@@ -84,13 +93,16 @@ private:
     void RestartSyncTimer(unsigned periodMs);
     void StartWorkers(const TStringList& sources);
     void FillDefaultServers();
-    void SetClockUnlessDeferred();
+    bool FarTimeAgreed(double offsetSeconds, const std::string& source);
+    size_t ConfiguredSourceCount() const;
+    void SetClockUnlessDeferred(double offsetSeconds);
     void DoSync();
     void DoSyncError();
 
     bool FActive = false;
     TDateTime FLastSync = 0;
     bool FCycleDone = false;
+    std::vector<double> FFarOffsets;  // far times of this cycle still waiting for a second
     int FIntervalMs = 1800000;
     std::unique_ptr<TStringList> FTimeServerList;
     std::unique_ptr<TStringList> FPHPsyncList;

@@ -1,18 +1,23 @@
 #include "timesync/script_answer.h"
 
 #include "net/netutil.h"
-#include "toolkit/stringlist.h"
 
-bool ExtractSyncTime(const std::string& body, const TDateTimeFormats& formats, TDateTime today,
-                     TDateTime& result) {
-    // A NUL ends the text; the lines are joined again with CR LF and trimmed.
-    TStringList lines;
-    lines.SetText(body.substr(0, body.find('\0')));
-    const std::string text = TrimText(lines.Text());
+bool ExtractSyncTime(const std::string& body, bool bodyComplete, const TDateTimeFormats& formats,
+                     TDateTime today, TDateTime& result, size_t& timeEnd) {
+    // A NUL ends the text, and so the line that runs into it.
+    const size_t nul = body.find('\0');
+    const std::string text = body.substr(0, nul);
+    const bool textEnded = bodyComplete || nul != std::string::npos;
     const std::string marker = "sync_time:";
     const size_t at = text.find(marker);
     if (at == std::string::npos) return false;
-    const std::string rest = StripBlanks(text.substr(at + marker.size()));
+    const size_t start = at + marker.size();
+    const size_t lineEnd = text.find_first_of("\r\n", start);
+    if (lineEnd == std::string::npos && !textEnded) return false;
+    const std::string rest = StripBlanks(text.substr(start, lineEnd - start));
     if (TrimText(rest).empty()) return false;
-    return TryParseLocalDateTime(rest, formats, today, result);
+    if (!TryParseLocalDateTime(rest, formats, today, result, true)) return false;
+    timeEnd =
+        lineEnd != std::string::npos ? lineEnd : (nul != std::string::npos ? nul : body.size() - 1);
+    return true;
 }

@@ -80,6 +80,15 @@ TDateTime TSntpClient::StampToDateTime(int32_t seconds, int32_t fraction) {
     return (s + f) / 86400.0 + 2.0;
 }
 
+int64_t TSntpClient::StampToUnixNs(int32_t seconds, int32_t fraction) {
+    int64_t s = static_cast<uint32_t>(seconds);
+    if (seconds >= 0) s += int64_t{1} << 32;  // the era that began in 2036
+    constexpr int64_t NtpToUnixSeconds = 2208988800;
+    const int64_t ns =
+        static_cast<int64_t>((uint64_t{static_cast<uint32_t>(fraction)} * 1000000000) >> 32);
+    return (s - NtpToUnixSeconds) * 1000000000 + ns;
+}
+
 bool TSntpClient::ReplyIsUsable(const TNtpPacket& reply) {
     const int mode = NtpMode(reply.LeapVersionMode);
     const int version = NtpVersion(reply.LeapVersionMode);
@@ -90,7 +99,7 @@ bool TSntpClient::ReplyIsUsable(const TNtpPacket& reply) {
            NtpLeap(reply.LeapVersionMode) != 3 && !xmitZero && !rcvZero;
 }
 
-bool TSntpClient::SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction) {
+bool TSntpClient::SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction, TClockStamp& sent) {
     if (!RandomNonce(nonceSeconds, nonceFraction)) return false;
     TNtpPacket request;
     ClearPacket(request);
@@ -98,12 +107,13 @@ bool TSntpClient::SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction) {
     request.XmitSeconds = static_cast<int32_t>(nonceSeconds);
     request.XmitFraction = static_cast<int32_t>(nonceFraction);
     FBuffer = PacketToBytes(request);
+    sent = ClockStampNow();
     FSock.SendText(FBuffer);
     return FSock.ErrorCode() == 0;
 }
 
 bool TSntpClient::AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uint32_t nonceFraction,
-                             uint32_t sentAt, TNtpPacket& reply) {
+                             uint32_t sentAt, TNtpPacket& reply, TClockStamp& received) {
     for (;;) {
         int left = -1;
         if (FTimeout >= 0) {
@@ -111,6 +121,7 @@ bool TSntpClient::AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uin
             left = rest > 0 ? static_cast<int>(rest) : 0;
         }
         FBuffer = FSock.ReceiveAvailable(left);
+        received = ClockStampNow();
         if (FSock.ErrorCode() != 0) return false;
         // Anything not provably ours is ignored and the wait goes on: a datagram from
         // another address or port, one too short to carry our nonce, or a wrong echo.
@@ -124,6 +135,20 @@ bool TSntpClient::AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uin
         }
         if (left == 0) return false;
     }
+}
+
+void TSntpClient::MeasureOffset(const TNtpPacket& reply, const TClockStamp& sent,
+                                const TClockStamp& received) {
+    // Our receive moment on the time line of the send moment, so that a step of the PC
+    // clock during the exchange cannot distort the round trip.
+    const int64_t t1 = sent.RealNs;
+    const int64_t t4 = sent.RealNs + (received.MonoNs - sent.MonoNs);
+    const int64_t t2 = StampToUnixNs(reply.RcvSeconds, reply.RcvFraction);
+    const int64_t t3 = StampToUnixNs(reply.XmitSeconds, reply.XmitFraction);
+    const int64_t offset = ((t2 - t1) + (t3 - t4)) / 2;
+    FNTPOffset = static_cast<double>(offset) / 1e9;
+    FNTPDelay = static_cast<double>((t4 - t1) - (t3 - t2)) / 1e9;
+    FSample = TTimeSample{{received.MonoNs, t4}, offset};
 }
 
 void TSntpClient::AdjustClock() {
@@ -140,14 +165,16 @@ bool TSntpClient::QuerySntp() {
     if (FSock.ErrorCode() != 0) return false;
     const TSockAddr server = FSock.PeerAddr();
     uint32_t nonceSeconds = 0, nonceFraction = 0;
-    if (!SendRequest(nonceSeconds, nonceFraction)) return false;
+    TClockStamp sent, received;
+    if (!SendRequest(nonceSeconds, nonceFraction, sent)) return false;
     const uint32_t sentAt = TickNow();
     TNtpPacket reply;
-    if (!AwaitReply(server, nonceSeconds, nonceFraction, sentAt, reply)) return false;
+    if (!AwaitReply(server, nonceSeconds, nonceFraction, sentAt, reply, received)) return false;
     // The server answered us, but with a time it does not stand behind: no time at all.
     if (!ReplyIsUsable(reply)) return false;
     FLastReply = reply;
     FNTPTime = StampToDateTime(reply.XmitSeconds, reply.XmitFraction);
+    MeasureOffset(reply, sent, received);
     if (FSyncTime) AdjustClock();
     return true;
 }

@@ -9,6 +9,7 @@
 
 #include "net/netclient.h"
 #include "net/netsocket.h"
+#include "timesync/time_sample.h"
 #include "toolkit/datetime.h"
 
 // The 48-byte SNTP message, words in host order.
@@ -45,8 +46,12 @@ public:
     bool QuerySntp();
 
     TDateTime NTPTime() const { return FNTPTime; }
+    // RFC 4330, section 5, in seconds: the server's clock minus ours, and the round trip
+    // without the server's own time, from our send and receive moments (ns resolution).
     double NTPOffset() const { return FNTPOffset; }
     double NTPDelay() const { return FNTPDelay; }
+    // The measured time, tied to the moment the reply arrived.
+    const TTimeSample& Sample() const { return FSample; }
     double MaxSyncDiff() const { return FMaxSyncDiff; }
     void SetMaxSyncDiff(double seconds) { FMaxSyncDiff = seconds; }
     bool SyncTime() const { return FSyncTime; }
@@ -70,15 +75,20 @@ public:
     static TDateTime StampToDateTime(int32_t seconds, int32_t fraction);
     // A reply the server sent in earnest: a synchronised server answering in server mode.
     static bool ReplyIsUsable(const TNtpPacket& reply);
+    // An NTP time stamp as UTC nanoseconds since 1970, at full resolution, era as above.
+    static int64_t StampToUnixNs(int32_t seconds, int32_t fraction);
 
 private:
-    bool SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction);
+    bool SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction, TClockStamp& sent);
     bool AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uint32_t nonceFraction,
-                    uint32_t sentAt, TNtpPacket& reply);
+                    uint32_t sentAt, TNtpPacket& reply, TClockStamp& received);
+    void MeasureOffset(const TNtpPacket& reply, const TClockStamp& sent,
+                       const TClockStamp& received);
     void AdjustClock();
 
     TDateTime FNTPTime = 0;
     double FNTPOffset = 0, FNTPDelay = 0;
+    TTimeSample FSample;
     double FMaxSyncDiff = 3600.0;
     bool FSyncTime = false;
     TUdpSocket FSock;

@@ -50,10 +50,18 @@ bool TLuSyncThread::QueryScript() {
     // A script that has not answered within a cycle's time is not worth keeping a thread
     // (and a quitting program) waiting for.
     http.SetTotalTimeout(ScriptTotalTimeoutMs);
-    // Only the body counts, even what arrived before a failure.
-    http.SendRequest("GET", FSource);
+    // Only the body counts, even what arrived before a failure, as long as the time's
+    // line in it is complete.
+    const bool complete = http.SendRequest("GET", FSource);
     const TDateTimeFormats formats{ShortDateFormat(), LongTimeFormat()};
-    return ExtractSyncTime(http.Document().str(), formats, NowLocal(), FSyncedTime);
+    size_t timeEnd = 0;
+    if (!ExtractSyncTime(http.Document().str(), complete, formats, NowLocal(), FSyncedTime,
+                         timeEnd))
+        return false;
+    // The script's clock when those bytes arrived, against the PC clock at that moment.
+    FSample.Arrival = http.ArrivalOf(timeEnd);
+    FSample.OffsetNs = DateTimeToUnixMs(LocalToUtc(FSyncedTime)) * 1000000 - FSample.Arrival.RealNs;
+    return true;
 }
 
 bool TLuSyncThread::QueryServer() {
@@ -66,10 +74,12 @@ bool TLuSyncThread::QueryServer() {
     sntp.SetTargetPort(port);
     sntp.SetSyncTime(false);  // only the component sets the clock
     if (!sntp.QuerySntp()) return false;
-    FSyncedTime = UtcToLocal(sntp.NTPTime());
+    // The server's time corrected for the round trip, not its transmit time alone.
+    FSample = sntp.Sample();
+    FSyncedTime = UtcToLocal(UnixNsToDateTime(SampleTimeAt(FSample, FSample.Arrival)));
     return true;
 }
 
 void TLuSyncThread::PassResult() {
-    if (FTimeSync) FTimeSync->AcceptTime(FSyncedTime, FSource);
+    if (FTimeSync) FTimeSync->AcceptTime(FSample, FSource);
 }

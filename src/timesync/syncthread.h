@@ -7,6 +7,7 @@
 #include <string>
 
 #include "timesync/server_source.h"
+#include "timesync/time_sample.h"
 #include "toolkit/datetime.h"
 #include "toolkit/thread.h"
 
@@ -40,5 +41,6 @@ private:
 
     TLuTimeSync* FTimeSync;
     TDateTime FSyncedTime;
+    TTimeSample FSample;
     std::string FSource;
 };

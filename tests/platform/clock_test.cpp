@@ -1,41 +1,64 @@
+// The system's clock setter runs the clock helper. Here it runs a fake one that records
+// what it was asked and answers as told, so the machine's clock is never touched.
 #include "platform/clock.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
+#include "support/scoped_env.h"
+
 namespace {
 
-// True when this process holds no capability at all (so it cannot set the clock).
-bool NoCapabilities() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("CapEff:", 0) == 0)
-            return line.find_first_not_of("0\t ", 7) == std::string::npos;
-    return false;
-}
+class ClockHelperTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/tiktaal-clock-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        Dir = name;
+    }
+    void TearDown() override { std::system(("rm -rf " + Dir).c_str()); }
 
-// In a child without the right to set the clock: what the system's setter does.
-// 0 = raised EPERM and told the reason once; 77 = could not give the right up.
-int ChildWithoutClockRight() {
-    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 77;
-    if (!NoCapabilities()) return 77;
+    // Records its arguments and one variable it must not see, then exits with status.
+    std::string FakeHelper(int status) {
+        const std::string path = Dir + "/helper-" + std::to_string(status);
+        std::ofstream(path) << "#!/bin/sh\necho \"$#|$1|$TIKTAAL_MARK\" >>" << Dir
+                            << "/asked\nexit " << status << "\n";
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+    std::string Asked() const {
+        std::ifstream in(Dir + "/asked");
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+    std::string Dir;
+};
+
+// In a child, so that "told once" starts afresh: what a refusing or missing helper does.
+// 0 = every call raised with the reason, which was told once; 1 otherwise.
+int ChildWithRefusingHelpers(const std::string& refusing, const std::string& missing) {
     int errPipe[2];
     if (pipe(errPipe) != 0) return 3;
     dup2(errPipe[1], STDERR_FILENO);
     int raised = 0;
-    for (int i = 0; i < 2; ++i) {
+    for (const std::string& helper : {refusing, refusing, missing}) {
+        setenv("TIKTAAL_SET_CLOCK_HELPER", helper.c_str(), 1);
         try {
-            SystemSetLocalTime(NowLocal());
+            SystemStepClock(1.5);
         } catch (const std::system_error& e) {
-            if (e.code().value() == EPERM &&
-                std::string(e.what()).find("Operation not permitted") != std::string::npos)
-                ++raised;
+            const int expected = helper == missing ? ENOENT : EPERM;
+            if (e.code().value() == expected) ++raised;
         }
     }
     close(errPipe[1]);
@@ -43,20 +66,39 @@ int ChildWithoutClockRight() {
     char buf[4096];
     const ssize_t n = read(errPipe[0], buf, sizeof buf);
     const std::string told(buf, n > 0 ? static_cast<size_t>(n) : 0);
-    const bool toldOnce = told.find("CAP_SYS_TIME") != std::string::npos &&
-                          told.find("CAP_SYS_TIME") == told.rfind("CAP_SYS_TIME");
-    return raised == 2 && toldOnce ? 0 : 1;
+    const std::string reason = "cannot set the PC clock: Operation not permitted";
+    const bool toldOnce = told.find(reason) != std::string::npos &&
+                          told.find("cannot set") == told.rfind("cannot set") &&
+                          told.find("tiktaal-clock") != std::string::npos;
+    return raised == 3 && toldOnce ? 0 : 1;
 }
 
 }  // namespace
 
-TEST(SystemClock, MissingRightRaisesTheSystemTextAndSaysWhyOnce) {
+TEST_F(ClockHelperTest, TheOffsetGoesToTheHelperWithAnEmptyEnvironment) {
+    TScopedEnv env;
+    env.Set("TIKTAAL_SET_CLOCK_HELPER", FakeHelper(0)).Set("TIKTAAL_MARK", "leaked");
+    EXPECT_TRUE(SystemStepClock(-0.000123));
+    EXPECT_TRUE(SystemStepClock(3600.5));
+    EXPECT_EQ(Asked(), "1|-0.000123000|\n1|+3600.500000000|\n");
+    env.Set("TIKTAAL_SET_CLOCK_HELPER", FakeHelper(2));  // an argument it refused
+    EXPECT_FALSE(SystemStepClock(0.25));
+}
+
+TEST_F(ClockHelperTest, NoRightOrNoHelperRaisesAndTheReasonIsToldOnce) {
+    const std::string refusing = FakeHelper(3), missing = Dir + "/nothing-here";
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) _exit(ChildWithoutClockRight());
+    if (pid == 0) _exit(ChildWithRefusingHelpers(refusing, missing));
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop the right to set the clock here";
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(ClockHelperPath, TheEnvironmentChoosesElseTheInstalledOrBuiltOne) {
+    TScopedEnv env("TIKTAAL_SET_CLOCK_HELPER", "/opt/x/helper");
+    EXPECT_EQ(ClockHelperPath(), "/opt/x/helper");
+    env.Unset("TIKTAAL_SET_CLOCK_HELPER");
+    EXPECT_NE(ClockHelperPath().find("tiktaal-set-clock"), std::string::npos);
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <regex>
 #include <stdexcept>
 #include <system_error>
 
@@ -13,12 +15,15 @@
 
 namespace {
 
-// A worker that delivers a chosen time (or nothing) as the real ones do: through a
-// synchronous call into the main thread, after an optional gate opens.
+// A worker that delivers a time (offset from the PC clock, in seconds) or nothing as the
+// real ones do: through a synchronous call into the main thread, after an optional gate.
 class TFakeWorker : public TThread {
 public:
-    TFakeWorker(TLuTimeSync& owner, TDateTime result, bool deliver, std::atomic<bool>* gate)
-        : FOwner(owner), FResult(result), FDeliver(deliver), FGate(gate) {}
+    TFakeWorker(TLuTimeSync& owner, double offset, bool deliver, std::atomic<bool>* gate)
+        : FOwner(owner), FDeliver(deliver), FGate(gate) {
+        FResult.Arrival = ClockStampNow();
+        FResult.OffsetNs = static_cast<int64_t>(offset * 1e9);
+    }
     ~TFakeWorker() override { TerminateAndWait(); }
 
 protected:
@@ -34,7 +39,7 @@ protected:
 
 private:
     TLuTimeSync& FOwner;
-    TDateTime FResult;
+    TTimeSample FResult;
     bool FDeliver;
     std::atomic<bool>* FGate;
 };
@@ -43,8 +48,8 @@ class TimeSyncTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FPreviousSink = SetEventLogSink([this](const std::string& l) { Log.push_back(l); });
-        FPreviousSetter = SetClockSetter([this](TDateTime t) {
-            ClockSets.push_back(t);
+        FPreviousSetter = SetClockSetter([this](double offset) {
+            ClockSets.push_back(offset);
             if (ClockRefused)
                 throw std::system_error(EPERM, std::generic_category(), "Operation not permitted");
             return true;
@@ -55,7 +60,8 @@ protected:
         Sync.SetWorkerFactory([this](TLuTimeSync& owner, const std::string& source) -> TThread* {
             Sources.push_back(source);
             const size_t n = Sources.size();
-            return new TFakeWorker(owner, 40000.0 + static_cast<double>(n), n <= Delivering, Gate);
+            const double offset = n <= Offsets.size() ? Offsets[n - 1] : 0.001 * double(n);
+            return new TFakeWorker(owner, offset, n <= Delivering, Gate);
         });
     }
     void TearDown() override {
@@ -76,7 +82,8 @@ protected:
 
     TLuTimeSync Sync;
     std::vector<std::string> Sources;
-    std::vector<TDateTime> Synced, ClockSets;
+    std::vector<TDateTime> Synced;
+    std::vector<double> ClockSets, Offsets;
     std::vector<std::string> Log;
     int Errors = 0;
     size_t Delivering = 100;
@@ -142,13 +149,17 @@ TEST_F(TimeSyncTest, FirstResultWinsAndSetsTheClockOnce) {
               (std::vector<std::string>{" a.example ", "b.example", "http://c.example/t.php"}));
     ASSERT_EQ(Synced.size(), 1u);
     ASSERT_EQ(ClockSets.size(), 1u);
-    EXPECT_DOUBLE_EQ(ClockSets[0], Synced[0]);
+    // A step by the offset the winner measured, however long ago that was: 1, 2 or 3 ms.
+    EXPECT_NEAR(ClockSets[0], std::round(ClockSets[0] * 1000) / 1000, 1e-6);
+    EXPECT_NEAR(Synced[0], NowLocal() + ClockSets[0] / SecsPerDay, 0.05 / SecsPerDay);
     EXPECT_DOUBLE_EQ(Sync.LastSync(), Synced[0]);
     EXPECT_TRUE(Sync.CycleDone());
     EXPECT_FALSE(Sync.TimeoutTimer().Enabled());
     EXPECT_EQ(Errors, 0);
     ASSERT_FALSE(Log.empty());
     EXPECT_NE(Log[0].find("time from fake"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(Log[0], std::regex("PC clock off by \\+0\\.00[123]000 s")))
+        << Log[0];  // to the microsecond
 }
 
 TEST_F(TimeSyncTest, ListsAreSkippedWhenSwitchedOff) {
@@ -192,6 +203,45 @@ TEST_F(TimeSyncTest, AutoModeLeavesASynchronisedClockToTheTimeService) {
     EXPECT_EQ(ClockSets.size(), 1u);
 }
 
+TEST_F(TimeSyncTest, AFarTimeNeedsASecondSourceThatAgrees) {
+    Sync.SetSetLocalTime(true);
+    Delivering = 0;  // the times come by hand, in a known order
+    Sync.SetTimeServerList(Lines("a.example\r\nb.example\r\nc.example"));
+    RunCycle();
+    auto deliver = [this](double offset, const char* source) {
+        TTimeSample sample;
+        sample.Arrival = ClockStampNow();
+        sample.OffsetNs = static_cast<int64_t>(offset * 1e9);
+        Sync.AcceptTime(sample, source);
+    };
+    const double yearAhead = 86400 * 365.0;
+    deliver(-2e9, "a.example");  // 1963
+    deliver(yearAhead, "b.example");
+    EXPECT_TRUE(ClockSets.empty());
+    EXPECT_FALSE(Sync.CycleDone());
+    ASSERT_EQ(Log.size(), 2u);  // one line per refusal, naming the source and the offset
+    EXPECT_NE(Log[0].find("a.example refused: -2000000000.000000 s"), std::string::npos);
+    deliver(yearAhead + 1.5, "c.example");  // agrees with b within 2 s
+    ASSERT_EQ(ClockSets.size(), 1u);
+    EXPECT_NEAR(ClockSets[0], yearAhead + 1.5, 1e-3);
+
+    RunCycle();  // a new cycle forgets the old far times
+    deliver(yearAhead, "b.example");
+    EXPECT_EQ(ClockSets.size(), 1u);
+    deliver(0.2, "a.example");  // a near time needs no second
+    EXPECT_EQ(ClockSets.size(), 2u);
+}
+
+TEST_F(TimeSyncTest, TheOnlySourceMayMoveTheClockFarAndSaysSo) {
+    Sync.SetSetLocalTime(true);
+    Offsets = {-2e9};
+    Delivering = 1;
+    Sync.SetTimeServerList(Lines("only.example\r\n only.example "));  // one, written twice
+    RunCycle();
+    ASSERT_EQ(ClockSets.size(), 1u);
+    EXPECT_NE(Log[0].find("only source"), std::string::npos);
+}
+
 TEST_F(TimeSyncTest, ARefusedClockEndsInSyncError) {
     Sync.SetSetLocalTime(true);
     ClockRefused = true;
@@ -228,7 +278,7 @@ TEST(TimeSyncLifetime, ResultDuringDestructionIsDropped) {
         TLuTimeSync sync;
         sync.SetOnSync([&](TComponent*, TDateTime) { ++synced; });
         sync.SetWorkerFactory([&](TLuTimeSync& owner, const std::string&) -> TThread* {
-            return new TFakeWorker(owner, 45000, true, &gate);
+            return new TFakeWorker(owner, 0.5, true, &gate);
         });
         TStringList one;
         one.Add("a.example");

@@ -13,10 +13,11 @@ namespace {
 const TDateTimeFormats Iso{"yyyy-MM-dd", "HH:mm:ss"};
 const TDateTime Today = EncodeDate(2026, 12, 8);
 
-std::string Extracted(const std::string& body) {
+std::string Extracted(const std::string& body, bool complete = true) {
     TDateTime r = 0;
-    if (!ExtractSyncTime(body, Iso, Today, r)) return "(none)";
-    return FormatDateTime("yyyy-MM-dd HH:mm:ss", r);
+    size_t end = 0;
+    if (!ExtractSyncTime(body, complete, Iso, Today, r, end)) return "(none)";
+    return FormatDateTime("yyyy-MM-dd HH:mm:ss", r) + " @" + std::to_string(end);
 }
 
 }  // namespace
@@ -29,18 +30,31 @@ TEST(SyncSource, ScriptsAreRecognisedByTheirExtensionAnywhere) {
 }
 
 TEST(ScriptAnswer, MarkerThenLocalTime) {
-    EXPECT_EQ(Extracted("<html>sync_time: 2011-05-04 12:34:56\r\n"), "2011-05-04 12:34:56");
-    EXPECT_EQ(Extracted("sync_time:2011-05-04 12:34:56\r\n</html>\r\nmore"), "2011-05-04 12:34:56");
-    EXPECT_EQ(Extracted("x\r\nsync_time: 2011-05-04 \r\n"), "2011-05-04 00:00:00");
+    EXPECT_EQ(Extracted("<html>sync_time: 2011-05-04 12:34:56\r\n"), "2011-05-04 12:34:56 @36");
+    EXPECT_EQ(Extracted("sync_time:2011-05-04 12:34:56\r\n</html>\r\nmore"),
+              "2011-05-04 12:34:56 @29");
+    EXPECT_EQ(Extracted("x\r\nsync_time: 2011-05-04 \r\n"), "(none)");  // no time of day
     EXPECT_EQ(Extracted("sync_time: 2011-05-04\r\nmore text"), "(none)");
     EXPECT_EQ(Extracted("SYNC_TIME: 2011-05-04 12:34:56"), "(none)");
     EXPECT_EQ(Extracted("no marker 2011-05-04 12:34:56"), "(none)");
     EXPECT_EQ(Extracted("sync_time:   \r\n\t"), "(none)");
     EXPECT_EQ(Extracted("sync_time: yesterday"), "(none)");
-    EXPECT_EQ(Extracted(std::string("sync_time: 2011-05-04 12:34:56", 30) + '\0' + "junk"),
-              "2011-05-04 12:34:56");
+    EXPECT_EQ(Extracted(std::string("sync_time: 2011-05-04 12:34:56", 30) + '\0' + "junk", false),
+              "2011-05-04 12:34:56 @30");
     EXPECT_EQ(Extracted(std::string("a\0sync_time: 2011-05-04 12:34:56", 33)), "(none)");
     EXPECT_EQ(Extracted(""), "(none)");
+}
+
+TEST(ScriptAnswer, ACutOffAnswerIsNoTime) {
+    // Cut off mid-line: nothing, however the connection ended.
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:4", false), "(none)");
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:4", true), "(none)");  // no seconds
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45", true), "(none)");
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45:12", false), "(none)");
+    // Whole: the line ended, or the body ended as its framing says.
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45:12\n", false), "2026-12-08 07:45:12 @30");
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45:12", true), "2026-12-08 07:45:12 @29");
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 7:45:12 PM\r", false), "2026-12-08 19:45:12 @32");
 }
 
 TEST(TimeZone, UtcToLocalAppliesTheZoneOfThatDate) {
@@ -62,13 +76,13 @@ TEST(TimeZone, UtcToLocalAppliesTheZoneOfThatDate) {
 }
 
 TEST(ClockSeam, InjectedSetterIsUsedAndRestored) {
-    TDateTime seen = 0;
-    TClockSetter previous = SetClockSetter([&](TDateTime t) {
-        seen = t;
+    double seen = 0;
+    TClockSetter previous = SetClockSetter([&](double offset) {
+        seen = offset;
         return true;
     });
-    EXPECT_TRUE(SetPCDateTime(42.5));
-    EXPECT_DOUBLE_EQ(seen, 42.5);
+    EXPECT_TRUE(StepPCClock(-0.25));
+    EXPECT_DOUBLE_EQ(seen, -0.25);
     SetClockSetter(previous);
 }
 

@@ -3,12 +3,7 @@
 #include <sys/timex.h>
 #include <time.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <system_error>
 
 #include "toolkit/seam.h"
 
@@ -16,17 +11,6 @@ namespace {
 
 TSeam<TClockSetter> CurrentSetter;
 TSeam<TClockServiceProbe> CurrentProbe;
-std::atomic<bool> FailureTold{false};
-
-// Tells the user once why the clock stays as it is, so the reason is in the journal.
-void TellFailureOnce(int err) {
-    if (FailureTold.exchange(true)) return;
-    std::fprintf(stderr,
-                 "tiktaal: cannot set the PC clock: %s. Grant the program CAP_SYS_TIME "
-                 "(setcap cap_sys_time+ep), or run it with --no-set-clock to leave the clock "
-                 "to the system.\n",
-                 std::strerror(err));
-}
 
 bool ToTm(TDateTime t, struct tm& out, int& ms) {
     if (!std::isfinite(t)) return false;
@@ -48,23 +32,9 @@ bool ToTm(TDateTime t, struct tm& out, int& ms) {
 
 TClockSetter SetClockSetter(TClockSetter setter) { return CurrentSetter.Swap(std::move(setter)); }
 
-bool SetPCDateTime(TDateTime local) {
+bool StepPCClock(double offsetSeconds) {
     const TClockSetter setter = CurrentSetter.Get();
-    return setter ? setter(local) : SystemSetLocalTime(local);
-}
-
-bool SystemSetLocalTime(TDateTime local) {
-    struct tm tmv {};
-    int ms = 0;
-    if (!ToTm(local, tmv, ms)) return false;
-    const time_t secs = mktime(&tmv);
-    if (secs == static_cast<time_t>(-1)) return false;
-    const timespec ts{secs, static_cast<long>(ms) * 1000000L};
-    if (clock_settime(CLOCK_REALTIME, &ts) == 0) return true;
-    const int err = errno;
-    TellFailureOnce(err);
-    if (err == EPERM) throw std::system_error(err, std::generic_category(), std::strerror(err));
-    return false;
+    return setter ? setter(offsetSeconds) : SystemStepClock(offsetSeconds);
 }
 
 TClockServiceProbe SetClockServiceProbe(TClockServiceProbe probe) {

@@ -1,0 +1,41 @@
+// A time a source gave, tied to the moment its bytes arrived, so that it can be used later
+// without going stale: whatever time passed since the arrival is added on.
+#pragma once
+
+#include <time.h>
+
+#include <cstdint>
+
+#include "toolkit/datetime.h"
+
+// The system's two clocks read together, in nanoseconds.
+struct TClockStamp {
+    int64_t MonoNs = 0;  // CLOCK_MONOTONIC: how much time passed; never stepped
+    int64_t RealNs = 0;  // CLOCK_REALTIME: the PC clock, UTC since 1970
+};
+
+inline int64_t ClockNs(clockid_t clock) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+inline TClockStamp ClockStampNow() { return {ClockNs(CLOCK_MONOTONIC), ClockNs(CLOCK_REALTIME)}; }
+
+struct TTimeSample {
+    TClockStamp Arrival;   // when the bytes that carried the time arrived
+    int64_t OffsetNs = 0;  // the source's time minus the PC clock at that moment
+};
+
+// The source's time at the moment now (UTC, ns since 1970): its time at the arrival,
+// advanced by what has passed since.
+inline int64_t SampleTimeAt(const TTimeSample& sample, const TClockStamp& now) {
+    return sample.Arrival.RealNs + sample.OffsetNs + (now.MonoNs - sample.Arrival.MonoNs);
+}
+
+// UTC nanoseconds since 1970 as a date-time (to the microsecond or so).
+inline TDateTime UnixNsToDateTime(int64_t ns) {
+    const int64_t seconds = ns / 1000000000;
+    const double rest = static_cast<double>(ns % 1000000000) / 1e9;
+    return 25569.0 + (static_cast<double>(seconds) + rest) / SecsPerDay;
+}

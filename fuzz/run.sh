@@ -11,7 +11,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 out=$here/out
 cxx=${FUZZ_CXX:-clang++}
-targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply)
+targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch)
 sources=("$root"/src/gsm/*.cpp "$root"/src/serial/serialdevice*.cpp "$root/src/serial/custom_baud.cpp"
          "$root/src/serial/pollwait.cpp" "$root/src/serial/lineframe.cpp" "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp"
          "$root/src/platform/linux/registry.cpp" "$root/src/net/netutil.cpp"

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "gsm/cipherprimitives.h"
+#include "gsm/utf.h"
 
 namespace {
 
@@ -93,6 +94,14 @@ std::string FreshNonce() {
 }
 
 }  // namespace
+
+std::string SmsCipherKey(const std::string& pin) {
+    const bool blank = pin.find_first_not_of(" \t\r\n") == std::string::npos;
+    if (blank) return "    ";
+    std::u16string key = Utf8ToUtf16(pin).substr(0, 4);
+    key.resize(4, u' ');
+    return Utf16ToUtf8(key);
+}
 
 std::string EncipherSmsText(const std::string& utf8Text, const std::string& key) {
     std::string data = FreshNonce() + utf8Text;

@@ -7,6 +7,10 @@
 #include <optional>
 #include <string>
 
+// The four-character key of a PIN text: a blank one gives four spaces, a longer one
+// its first four characters, a shorter one is filled with spaces.
+std::string SmsCipherKey(const std::string& pin);
+
 // The enciphered body of a UTF-8 text: a fresh random nonce, the text XORed
 // with a keystream of the key and nonce, and a keyed check value.
 std::string EncipherSmsText(const std::string& utf8Text, const std::string& key);

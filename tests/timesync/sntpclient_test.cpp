@@ -12,6 +12,7 @@
 #include "net/loopback_peers.h"
 #include "net/netutil.h"
 #include "support/ntp_reply.h"
+#include "support/udp_relay.h"
 
 using peers::TUdpResponder;
 
@@ -295,4 +296,41 @@ TEST_F(SntpChronyTest, LocalChronyGivesItsTime) {
     EXPECT_LT(std::fabs(client.NTPTime() - NowUtc()) * 86400.0, 1.0);
     EXPECT_EQ(client.LastReply().Stratum, 8);
     EXPECT_EQ(NtpMode(client.LastReply().LeapVersionMode), 4);
+}
+
+TEST_F(SntpChronyTest, OffsetAndDelayAreMeasuredThroughASlowPath) {
+    // 25 ms each way: the transmit time alone is 25 ms old on arrival; the RFC 4330 offset
+    // takes the round trip into account.
+    TUdpRelay relay("127.0.0.2", 123, std::chrono::milliseconds(25));
+    TSntpClient client;
+    client.SetTargetHost("127.0.0.1");
+    client.SetTargetPort(std::to_string(relay.Port()));
+    client.SetTimeout(2000);
+    // A busy machine can hold one direction back: of five exchanges the one with the
+    // shortest round trip is the least disturbed, as NTP's own filter takes it.
+    struct {
+        double Offset = 0, Delay = 1e9;
+        TTimeSample Sample;
+        TDateTime Transmit = 0;
+    } best;
+    for (int i = 0; i < 5; ++i)
+        if (client.QuerySntp() && client.NTPDelay() < best.Delay)
+            best = {client.NTPOffset(), client.NTPDelay(), client.Sample(), client.NTPTime()};
+    ASSERT_LT(best.Delay, 1.0);
+    // chrony serves this machine's clock: the accepted time is the PC clock's.
+    EXPECT_LT(std::fabs(best.Offset), 0.001);
+    EXPECT_NEAR(best.Delay, 0.050, 0.005);
+    const TTimeSample& s = best.Sample;
+    EXPECT_LT(std::fabs(double(SampleTimeAt(s, s.Arrival) - s.Arrival.RealNs)), 1e6);
+    // The transmit time alone, as a time at the arrival, is a good 20 ms behind.
+    EXPECT_GT((UnixNsToDateTime(s.Arrival.RealNs) - best.Transmit) * SecsPerDay, 0.020);
+}
+
+TEST(SntpStamps, FullResolutionAndEras) {
+    EXPECT_EQ(TSntpClient::StampToUnixNs(static_cast<int32_t>(0xE1B65F80u), 0),
+              int64_t{1577836800} * 1000000000);  // 2020-01-01
+    EXPECT_EQ(TSntpClient::StampToUnixNs(static_cast<int32_t>(0xE1B65F80u), 0x00000431),
+              int64_t{1577836800} * 1000000000 + 249);  // a quarter of a microsecond
+    // Top bit clear: the era that began 2036-02-07 06:28:16.
+    EXPECT_EQ(TSntpClient::StampToUnixNs(0, 0), int64_t{2085978496} * 1000000000);
 }

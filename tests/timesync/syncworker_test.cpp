@@ -1,9 +1,12 @@
 // The workers as the component runs them, against real peers on loopback: an SNTP server
 // written here and an HTTP time script.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include "net/loopback_peers.h"
 #include "support/ntp_reply.h"
@@ -92,4 +95,53 @@ TEST_F(SyncWorkerTest, ScriptsWithoutAUsableAnswerGiveNothing) {
                               dateThenText.Url("/t.php") + "\r\n" + huge.Url("/t.php")));
     RunCycle();
     EXPECT_EQ(Result(), "(none)");
+}
+
+namespace {
+// A reset instead of an orderly close when the connection ends.
+void ResetOnClose(TConnection& c) {
+    const linger abort{1, 0};
+    setsockopt(c.Fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+}  // namespace
+
+TEST_F(SyncWorkerTest, ACutOffScriptAnswerIsNoTime) {
+    Sync.SetSyncSNTP(false);
+    // Closed cleanly after a time without its seconds, and reset after a cut-off line.
+    TTcpServer closed([](TConnection& c) {
+        c.ReadHead();
+        c.Send("HTTP/1.0 200 OK\r\n\r\nsync_time: 2026-12-08 07:4");
+    });
+    TTcpServer reset([](TConnection& c) {
+        c.ReadHead();
+        c.Send("HTTP/1.0 200 OK\r\n\r\nsync_time: 2026-12-08 07:45:1");
+        c.Idle(100);
+        ResetOnClose(c);
+    });
+    for (TTcpServer* server : {&closed, &reset}) {
+        Sync.SetPHPsyncList(Lines(server->Url("/t.php")));  // alone, so a far time would count
+        RunCycle();
+    }
+    EXPECT_EQ(Result(), "(none)");
+}
+
+TEST_F(SyncWorkerTest, AScriptTimeIsAsOldAsItsArrival) {
+    Sync.SetSyncSNTP(false);
+    // The answer right after a second begins, then the connection held open for 2 s.
+    TTcpServer script([](TConnection& c) {
+        c.ReadHead();
+        const auto now = std::chrono::system_clock::now();
+        std::this_thread::sleep_until(std::chrono::ceil<std::chrono::seconds>(now) +
+                                      std::chrono::milliseconds(5));
+        c.Send("HTTP/1.0 200 OK\r\n\r\nsync_time: " +
+               FormatDateTime("yyyy-MM-dd HH:mm:ss", NowLocal()) + "\r\n");
+        c.Hold(2000);
+    });
+    Sync.SetPHPsyncList(Lines(script.Url("/t.php")));
+    std::vector<double> offsets;
+    Sync.SetOnSync(
+        [&](TComponent*, TDateTime t) { offsets.push_back((t - NowLocal()) * SecsPerDay); });
+    RunCycle();
+    ASSERT_EQ(offsets.size(), 1u);
+    EXPECT_NEAR(offsets[0], 0.0, 0.3);  // not 2 s stale
 }

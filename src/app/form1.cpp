@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDesktopServices>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include "app/command_line.h"
 #include "app/hover_label.h"
 #include "app/port_combo.h"
+#include "app/port_names.h"
 #include "app/settings.h"
 #include "app/widget_helpers.h"
 #include "platform/locale_formats.h"
@@ -88,7 +90,7 @@ void TForm1::FormCreate() {
     FillPortList(true);
     std::string port;
     RegReadString("Port komunikacyjny", "COM1", SettingsKey, port);
-    ComboBox1->setEditText(QString::fromStdString(port));
+    ComboBox1->setEditText(QString::fromStdString(PortShortName(port)));
     const int32_t baud = RegReadInteger("baudRate", 5, SettingsKey);
     ComboBox2->setCurrentIndex(baud >= 0 && baud < ComboBox2->count() ? baud : -1);
     std::string prefix;
@@ -274,6 +276,11 @@ namespace {
 void SetHoverLook(THoverLabel* l, bool over, bool autoSize) {
     QFont f = l->font();
     f.setBold(over);
+    // Bold text is wider: a smaller size keeps it clear of the neighbouring controls.
+    f.setPixelSize(WindowFont().pixelSize());
+    while (over && l->Room > 0 && f.pixelSize() > 8 &&
+           QFontMetrics(f).horizontalAdvance(l->text()) > l->Room)
+        f.setPixelSize(f.pixelSize() - 1);
     l->setFont(f);
     if (autoSize) l->adjustSize();
     if (over)

@@ -135,6 +135,7 @@ private:
     void CreateLabels();
     void CreateLinkControls();
     void CreatePickersAndSettings();
+    void FitTimePicker();
     void CreateTray();
     void CreateComponents();
     void ConnectHandlers();

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimeEdit>
+#include <algorithm>
 
 #include "app/form1.h"
 #include "app/hover_label.h"
@@ -62,6 +64,10 @@ void TForm1::CreateControls() {
     CreateLabels();
     CreateLinkControls();
     CreatePickersAndSettings();
+    // Hover makes these labels bold: they may grow up to their right-hand neighbour.
+    Label4->Room = Label2->x() - Label4->x() - 2;
+    Label3->Room = Edit1->x() - Label3->x() - 2;
+    wwwLB->Room = cpyLb->x() - wwwLB->x() - 2;
 }
 
 void TForm1::CreateLabels() {
@@ -119,12 +125,19 @@ void TForm1::CreateLabels() {
 void TForm1::CreateLinkControls() {
     GroupBox2 = new QGroupBox(QString::fromUtf8(" Port komunikacyjny "), this);
     GroupBox2->setGeometry(8, 172, 222, 86);
+    // The frame runs through the middle of the title, as the controls' positions expect;
+    // styles that draw it below the title would leave "Start" poking above it.
+    GroupBox2->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0px; }"));
 
     ComboBox1 = new TPortComboBox(GroupBox2);
     ComboBox1->setEditable(true);
     ComboBox1->setGeometry(22, 24, 81, 24);
+    // Pixel size 12, not the original 13: the sans face here is wider than Tahoma, and a
+    // device's short name (ttyUSB0, ttyACM0) must fit the 81-pixel box.
     QFont portFont = font();
-    portFont.setPixelSize(13);
+    portFont.setPixelSize(12);
     portFont.setBold(true);
     ComboBox1->setFont(portFont);
     SetTextColor(ComboBox1, clBlue);
@@ -162,7 +175,24 @@ void TForm1::CreatePickersAndSettings() {
     DateTimePicker2->setGeometry(142, 95, 73, 21);
     DateTimePicker2->setDisplayFormat(PickerFormat(LongTimeFormat()));
     SetTextColor(DateTimePicker2, clAzure);
+    FitTimePicker();
 
     Edit1 = new QLineEdit(QStringLiteral("AT+CZAS="), this);
     Edit1->setGeometry(158, 145, 73, 21);
+}
+
+// A 12-hour time with its AM/PM marker is wider than the picker's 73 pixels: it drops the
+// arrows (the keys and the wheel still step it) and widens up to the window's margin, so
+// that the marker is not cut off.
+void TForm1::FitTimePicker() {
+    const QString widest =
+        DateTimePicker2->locale().toString(QTime(20, 58, 58), DateTimePicker2->displayFormat());
+    const int needed = QFontMetrics(DateTimePicker2->font()).horizontalAdvance(widest) + 10;
+    if (!DateTimePicker2->displayFormat().contains(QLatin1Char('A'), Qt::CaseInsensitive) ||
+        needed <= DateTimePicker2->width() - 20)
+        return;
+    DateTimePicker2->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    const int room = width() - 8 - DateTimePicker2->x();
+    DateTimePicker2->resize(std::clamp(needed, DateTimePicker2->width(), room),
+                            DateTimePicker2->height());
 }

@@ -6,6 +6,7 @@
 
 #include "app/form1.h"
 #include "app/port_combo.h"
+#include "app/port_names.h"
 #include "app/settings.h"
 #include "app/widget_helpers.h"
 #include "platform/locale_formats.h"
@@ -90,7 +91,8 @@ void TForm1::FillPortList(bool atCreation) {
     else
         fresh = LuGSM1->RefreshComPortList();
     ComboBox1->clear();
-    for (const auto& entry : fresh) ComboBox1->addItem(QString::fromStdString(entry.Text));
+    for (const auto& entry : fresh)
+        ComboBox1->addItem(QString::fromStdString(PortShortName(entry.Text)));
     ComboBox1->setEditText(text);
 }
 
@@ -111,7 +113,7 @@ void TForm1::ActivateTimeSync() { LuTimeSync1->SetActive(true); }
 void TForm1::BitBtn4Click() {
     SetScreenCursorBusy(true);
     LuComPort1->SetActive(false);
-    LuComPort1->SetComPort(ComboBox1->currentText().toStdString());
+    LuComPort1->SetComPort(PortPathFromText(ComboBox1->currentText().toStdString()));
     LuComPort1->SetBaudRate(ComboBox2->currentText().toStdString());
     FAttemptFailed = false;
     LuComPort1->SetActive(true);
@@ -131,7 +133,7 @@ void TForm1::Timer1Timer() {
     HideTaskbarButton();
     Timer1.SetInterval(5000);
     if (LuComPort1->Connected() || QuitRequested) return;
-    LuComPort1->SetComPort(ComboBox1->currentText().toStdString());
+    LuComPort1->SetComPort(PortPathFromText(ComboBox1->currentText().toStdString()));
     LuComPort1->SetBaudRate(ComboBox2->currentText().toStdString());
     FAttemptFailed = false;
     if (!LuComPort1->Active()) LuComPort1->SetActive(true);

@@ -8,6 +8,8 @@ class THoverLabel : public QLabel {
 public:
     explicit THoverLabel(QWidget* parent);
     std::function<void()> OnClick, OnMouseMove, OnMouseLeave;
+    // The width its text may take before it runs under a neighbour; 0: no limit.
+    int Room = 0;
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;

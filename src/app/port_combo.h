@@ -10,6 +10,9 @@ public:
     std::function<void()> OnDropDown;
     void showPopup() override {
         if (OnDropDown) OnDropDown();
+        FitListToItems();
         QComboBox::showPopup();
     }
+    // The list may be wider than the box, so that no name in it is cut.
+    void FitListToItems();
 };

@@ -1,8 +1,12 @@
 #include "app/widget_helpers.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QScrollBar>
 #include <QSignalBlocker>
+
+#include "app/port_combo.h"
 
 QColor ColorRef(unsigned bgr) {
     return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
@@ -16,11 +20,14 @@ QFont WindowFont() {
     return f;
 }
 
+// The disabled group keeps the style's greyed colours, so a disabled control looks it.
 void SetTextColor(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, c);
-    p.setColor(QPalette::Text, c);
-    p.setColor(QPalette::ButtonText, c);
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(g, QPalette::WindowText, c);
+        p.setColor(g, QPalette::Text, c);
+        p.setColor(g, QPalette::ButtonText, c);
+    }
     w->setPalette(p);
 }
 
@@ -42,4 +49,10 @@ void SetScreenCursorBusy(bool busy) {
         return;
     }
     while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+}
+
+void TPortComboBox::FitListToItems() {
+    QAbstractItemView* list = view();
+    const int scrollBar = list->verticalScrollBar()->sizeHint().width();
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() + scrollBar);
 }

@@ -11,6 +11,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QGroupBox>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "app/hover_label.h"
 #include "app/port_combo.h"
 #include "app/settings.h"
 #include "serial/comportlist.h"
@@ -112,7 +115,7 @@ TEST_F(Form1Test, StoredSettingsAreShown) {
         "REGEDIT4\n[Software\\Tiktaal]\n\"Port komunikacyjny\"=\"/dev/ttyUSB0\"\n"
         "\"baudRate\"=\"10\"\n\"HideOnStart\"=dword:00000001\n\"ATString\"=\"SET=\"\n");
     TForm1 f(Options(1));
-    EXPECT_EQ(f.ComboBox1->currentText().toStdString(), "/dev/ttyUSB0");
+    EXPECT_EQ(f.ComboBox1->currentText().toStdString(), "ttyUSB0");
     EXPECT_EQ(f.ComboBox2->currentText().toStdString(), "115200");
     EXPECT_TRUE(f.CheckBox2->isChecked());
     EXPECT_TRUE(f.windowState() & Qt::WindowMinimized);
@@ -165,6 +168,61 @@ TEST_F(Form1Test, TaskbarButtonHiddenOnlyWhereATrayExists) {
     }
     TForm1 withoutTray(Options(0));
     EXPECT_EQ(withoutTray.windowType(), Qt::Window);
+}
+
+TEST_F(Form1Test, ControlsStayInsideTheirFramesAndFitTheirText) {
+    TForm1 f(Options(1));
+    f.show();
+    for (QWidget* w : f.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        EXPECT_TRUE(f.rect().contains(w->geometry())) << w->metaObject()->className();
+    // Where the group's frame is drawn: the first row, right of the title, that is not
+    // background.
+    const QImage group = f.GroupBox2->grab().toImage();
+    const int x = group.width() - 12;
+    int frameTop = 0;
+    while (frameTop < group.height() && group.pixel(x, frameTop) == group.pixel(x, 0)) ++frameTop;
+    for (QWidget* w : {static_cast<QWidget*>(f.ComboBox1), static_cast<QWidget*>(f.BitBtn4),
+                       static_cast<QWidget*>(f.ComboBox2), static_cast<QWidget*>(f.BitBtn1)}) {
+        EXPECT_GT(w->y(), frameTop) << w->metaObject()->className();
+        EXPECT_LT(w->geometry().bottom(), f.GroupBox2->height() - 1);
+    }
+    // Bold hover text stays clear of the control to its right.
+    const std::vector<std::pair<THoverLabel*, QWidget*>> neighbours{
+        {f.Label4, f.Label2}, {f.Label3, f.Edit1}, {f.wwwLB, f.cpyLb}};
+    for (const auto& [label, next] : neighbours) {
+        label->OnMouseMove();
+        EXPECT_LT(label->geometry().right(), next->x()) << label->text().toStdString();
+        EXPECT_TRUE(label->font().bold());
+        label->OnMouseLeave();
+    }
+    // A device name fits the port box in its short form, and either form opens it.
+    const QFontMetrics port(f.ComboBox1->font());
+    for (const char* name : {"ttyUSB0", "ttyACM0", "ttyAMA0", "ttyS12"})
+        EXPECT_LE(port.horizontalAdvance(QString::fromLatin1(name)),
+                  f.ComboBox1->lineEdit()->contentsRect().width())
+            << name;
+}
+
+TEST_F(Form1Test, DisabledPortBoxesLookDisabled) {
+    TForm1 f(Options(1));
+    f.Timer2.SetEnabled(false);
+    f.LuComPort1Connected();
+    for (QWidget* w : {static_cast<QWidget*>(f.ComboBox1), static_cast<QWidget*>(f.ComboBox2)}) {
+        EXPECT_FALSE(w->isEnabled());
+        EXPECT_NE(w->palette().color(QPalette::Disabled, QPalette::Text),
+                  w->palette().color(QPalette::Active, QPalette::Text));
+    }
+}
+
+TEST_F(Form1Test, TwelveHourTimeKeepsAmPmInThePicker) {
+    Formats.Set("TIKTAAL_TIME_FORMAT", "hh:mm:ss AP");
+    TForm1 f(Options(1));
+    f.SetPickerDateTime(EncodeDateTime(2011, 5, 4, 15, 4, 5));
+    EXPECT_EQ(f.DateTimePicker2->text().toStdString(), "03:04:05 PM");
+    EXPECT_EQ(f.DateTimePicker2->buttonSymbols(), QAbstractSpinBox::NoButtons);
+    EXPECT_LE(QFontMetrics(f.DateTimePicker2->font()).horizontalAdvance("03:04:05 PM") + 6,
+              f.DateTimePicker2->width());
+    EXPECT_LE(f.DateTimePicker2->geometry().right(), f.width() - 8);
 }
 
 TEST_F(Form1Test, WithoutATrayCloseMinimisesInstead) {

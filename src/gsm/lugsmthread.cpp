@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "gsm/lugsmthread_dispatch.h"
 #include "net/netutil.h"
 #include "toolkit/mainthread.h"
 
@@ -281,7 +282,15 @@ void TLuGSMThread::SendQueuedCommand() {
         const std::string head = command == "AT+CPBS=\"ME\"" ? "PHONE" : "SIM";
         OnMain([this, &head] { FOwner->AddPhoneBookLine(head); });
     }
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FCurrentCommand = command;
+    }
     DispatchReply(reply);
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FCurrentCommand.clear();
+    }
     Log("----------- BufComRx END #1 ---");
     RaiseAfterComRx();
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct TModemAbilities {
 };
 
 struct TPartLine;
+class TModemDispatch;
+class TThreadDispatchTarget;
 
 class TLuGSMThread : public TThread {
 public:
@@ -111,6 +114,13 @@ public:
     std::string SendSerialAT(const std::string& command, bool tolerant);
     // Acts on what the modem reported (replies and unsolicited lines).
     void DispatchReply(const std::string& text);
+    // The queued command whose reply is being dispatched; empty while listening.
+    std::string CurrentCommand() const {
+        std::lock_guard<std::mutex> g(FLock);
+        return FCurrentCommand;
+    }
+    // Whether phone-book names arrive as UCS-2 hex (the character set selected for them).
+    bool PhoneBookUcs2() const { return FPhoneBookUcs2; }
     // A pause that a stop request cuts short.
     void ThreadDelay(int ms);
 
@@ -145,6 +155,7 @@ private:
     std::string CollectAnswer(std::string text);
     void SerialStatus(THookSerialReason reason);
     void PauseUntilWoken(int ms);
+    friend class TThreadDispatchTarget;
     // Runs fn on the main thread; an exception from an event handler is dropped there.
     void OnMain(const std::function<void()>& fn);
 
@@ -166,4 +177,11 @@ private:
     std::string FIndicatorList;
     bool FCommandRunning = false;
     bool FKeepLinkSent = false;  // once per batch of message parts
+    std::string FCurrentCommand;
+    std::atomic<bool> FPhoneBookUcs2{true};
+
+    // The report dispatch, made at the first report.
+    std::unique_ptr<TThreadDispatchTarget> FDispatchTarget;
+    std::unique_ptr<TModemDispatch> FDispatch;
+    std::string FDispatchIndicatorList;
 };

@@ -1,6 +1,16 @@
 // The hook where the modem's reports turn into component state and events.
-#include "gsm/lugsmthread.h"
+#include "gsm/lugsmthread_dispatch.h"
 
-// Every caller has logged the text already; the reports are acted on here once the report
-// dispatch is wired in. Nothing else in the thread relies on this doing more.
-void TLuGSMThread::DispatchReply(const std::string& text) { (void)text; }
+void TLuGSMThread::DispatchReply(const std::string& text) {
+    if (!FDispatch) {
+        FDispatchTarget = std::make_unique<TThreadDispatchTarget>(*this);
+        FDispatch = std::make_unique<TModemDispatch>(*FDispatchTarget);
+    }
+    // "+CIEV:" numbers follow the modem's own indicator list, read at connection.
+    const std::string list = IndicatorList();
+    if (list != FDispatchIndicatorList) {
+        FDispatch->SetIndicatorNumbers(ParseIndicatorList(list));
+        FDispatchIndicatorList = list;
+    }
+    FDispatch->DispatchReply(text);
+}

@@ -36,7 +36,10 @@ TEST_F(GsmLinkTest, ConnectsInitialisesIdentifiesAndReadsTheModem) {
     // Unread messages and both phone books are read after connecting.
     EXPECT_TRUE(WaitUntil([&] { return Modem->CountReceived("AT+CPBR=1,") == 2; }));
     EXPECT_EQ(Modem->CountReceived("AT+CMGL=0"), 2);
-    EXPECT_EQ(Gsm->PhoneBook().Text(), "SIM\r\nPHONE\r\n");
+    // Both books, each under its head; the SIM's names come as UCS-2.
+    EXPECT_TRUE(WaitUntil([&] { return Gsm->PhoneBook().Count() == 4; }));
+    EXPECT_EQ(Gsm->PhoneBook().Text(),
+              "SIM\r\n1;+48600100200;Ala\r\n2;+48600300400;Łukasz\r\nPHONE\r\n");
 }
 
 TEST_F(GsmLinkTest, WithoutBuiltInInitialisationTheInitStringsAreSent) {

@@ -11,7 +11,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 out=$here/out
 cxx=${FUZZ_CXX:-clang++}
-targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch)
+targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch httpframing)
 # The codecs and the report dispatch of src/gsm; the component and its thread need the toolkit.
 gsm_sources=()
 for f in "$root"/src/gsm/*.cpp; do
@@ -21,7 +21,7 @@ sources=("${gsm_sources[@]}" "$root"/src/serial/serialdevice*.cpp "$root/src/ser
          "$root/src/serial/pollwait.cpp" "$root/src/serial/lineframe.cpp" "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp"
          "$root/src/platform/linux/registry.cpp" "$root/src/net/netutil.cpp"
          "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root"/src/net/netsocket*.cpp
-         "$root/src/timesync/sntpclient.cpp" "$root/src/timesync/datetime_parser.cpp"
+         "$root/src/timesync/sntpclient.cpp" "$root/src/timesync/httpclient.cpp" "$root/src/timesync/datetime_parser.cpp"
          "$root/src/timesync/script_answer.cpp")
 common=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fno-sanitize-recover=all -I"$root/src")
 

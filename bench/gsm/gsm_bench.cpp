@@ -140,9 +140,9 @@ int main(int argc, char** argv) {
 
     // 2. A three-part message: SendSMS to the third OnAfterSend.
     gsm.SetATDelay(20);
-    const int before = connects;
+    const int connectsBefore = connects;
     gsm.SetConnected(true);
-    WaitMessages([&] { return connects > before; }, 30000);
+    WaitMessages([&] { return connects > connectsBefore; }, 30000);
     // The commands queued at connection (listings, phone books) run first.
     WaitMessages([&] { return gsm.GSMThread()->CommandCount() == 0; }, 30000);
     Idle(1);

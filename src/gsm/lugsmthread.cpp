@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "gsm/lugsmthread_dispatch.h"
+#include "gsm/modemreplies.h"
 #include "net/netutil.h"
 #include "toolkit/mainthread.h"
 
@@ -126,6 +127,18 @@ std::string TLuGSMThread::IndicatorList() const {
     return FIndicatorList;
 }
 
+std::string TLuGSMThread::CharacterSet() const {
+    std::lock_guard<std::mutex> g(FLock);
+    return FCharacterSet;
+}
+
+void TLuGSMThread::NoteCharacterSet(const std::string& command, const std::string& reply) {
+    const std::string set = SelectedCharacterSet(command);
+    if (set.empty() || reply.find("OK") == std::string::npos) return;
+    std::lock_guard<std::mutex> g(FLock);
+    FCharacterSet = set;
+}
+
 // ---------------------------------------------------------------- log and reports
 
 void TLuGSMThread::Log(const std::string& text) {
@@ -219,8 +232,11 @@ std::string TLuGSMThread::SendSerialAT(const std::string& command, bool tolerant
         if (WaitInput(FOwner->ATDelay())) reply += Serial.ReadChunk(0);
         return reply;
     }
-    const std::string error =
-        Serial.LastError() != 0 ? Serial.LastErrorDesc() : " *** ERROR *** / not AT result";
+    // A numbered refusal keeps its code in the error text.
+    const std::string refusal = ErrorResultLine(reply);
+    const std::string error = Serial.LastError() != 0 ? Serial.LastErrorDesc()
+                              : refusal.empty()       ? " *** ERROR *** / not AT result"
+                                                      : refusal;
     reply = "myERR;" + error + "  ----> [ " + command + "]";
     ReportError("SendSerialAT error [" + FOwner->ComPort() + "] : " + reply);
     if (!tolerant) {
@@ -278,6 +294,7 @@ void TLuGSMThread::SendQueuedCommand() {
     Log("******* AT Command ********");
     Log(command);
     Log("> " + reply);
+    NoteCharacterSet(command, reply);
     if (command == "AT+CPBS=\"ME\"" || command == "AT+CPBS=\"SM\"") {
         const std::string head = command == "AT+CPBS=\"ME\"" ? "PHONE" : "SIM";
         OnMain([this, &head] { FOwner->AddPhoneBookLine(head); });

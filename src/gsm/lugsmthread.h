@@ -98,6 +98,9 @@ public:
     TModemAbilities Abilities() const;
     // The modem's raw reply to "AT+CIND=?" at connection (empty when refused).
     std::string IndicatorList() const;
+    // The TE character set the modem uses now, as it reported it or as last selected
+    // ("UCS2", "IRA", "GSM", ...); empty when unknown. Phone-book names come in it.
+    std::string CharacterSet() const;
     pid_t ThreadId() const { return FThreadId; }
     // Modem threads not yet freed, of every component.
     static int LiveCount() { return FLiveCount; }
@@ -119,8 +122,12 @@ public:
         std::lock_guard<std::mutex> g(FLock);
         return FCurrentCommand;
     }
-    // Whether phone-book names arrive as UCS-2 hex (the character set selected for them).
-    bool PhoneBookUcs2() const { return FPhoneBookUcs2; }
+    // Whether phone-book names arrive as UCS-2 hex: the set selected for them, or the
+    // modem's own when it refused UCS-2 (an unknown set is taken for UCS-2).
+    bool PhoneBookUcs2() const {
+        const std::string set = CharacterSet();
+        return set.empty() || set == "UCS2";
+    }
     // A pause that a stop request cuts short.
     void ThreadDelay(int ms);
 
@@ -138,6 +145,8 @@ private:
     void Identify();
     std::vector<std::string> ReadPhoneBookSizes(const std::string& book);
     void QueueStartCommands(const std::vector<std::string>& phoneBookReads);
+    std::vector<std::string> InCharacterSetForNames(const std::vector<std::string>& reads);
+    void NoteCharacterSet(const std::string& command, const std::string& reply);
     void ModemOff();
     void SendQueuedCommand();
     void SendMessagePart();
@@ -175,10 +184,10 @@ private:
     TStringList FLogLines;
     TModemAbilities FAbilities;
     std::string FIndicatorList;
+    std::string FCharacterSet;
     bool FCommandRunning = false;
     bool FKeepLinkSent = false;  // once per batch of message parts
     std::string FCurrentCommand;
-    std::atomic<bool> FPhoneBookUcs2{true};
 
     // The report dispatch, made at the first report.
     std::unique_ptr<TThreadDispatchTarget> FDispatchTarget;

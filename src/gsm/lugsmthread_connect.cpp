@@ -176,6 +176,25 @@ std::vector<std::string> TLuGSMThread::ReadPhoneBookSizes(const std::string& boo
     return {select, "AT+CPBR=" + std::to_string(range.First) + "," + std::to_string(last)};
 }
 
+// Names are asked for in UCS-2, which the report dispatch reads, and the set in use before
+// is restored after the reads. Modems answer in their current set (often IRA or GSM), so
+// without the switch the names would be misread; one that refuses UCS-2 gives its names in
+// the set it reported.
+std::vector<std::string> TLuGSMThread::InCharacterSetForNames(
+    const std::vector<std::string>& reads) {
+    std::string previous;
+    const bool known = ReadCharacterSet(SendSerialAT("AT+CSCS?", true), previous);
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FCharacterSet = known ? previous : "";
+    }
+    if (reads.empty() || !known || previous == "UCS2") return reads;
+    std::vector<std::string> wrapped = {"AT+CSCS=\"UCS2\""};
+    wrapped.insert(wrapped.end(), reads.begin(), reads.end());
+    wrapped.push_back("AT+CSCS=\"" + previous + "\"");
+    return wrapped;
+}
+
 void TLuGSMThread::QueueStartCommands(const std::vector<std::string>& phoneBookReads) {
     std::vector<std::string> front;
     const TModemAbilities a = Abilities();
@@ -187,7 +206,13 @@ void TLuGSMThread::QueueStartCommands(const std::vector<std::string>& phoneBookR
         for (const char* c : {"AT+CPMS=\"SM\"", "AT+CMGL=0", "AT+CPMS=\"ME\"", "AT+CMGL=0"})
             front.push_back(c);
     front.insert(front.end(), phoneBookReads.begin(), phoneBookReads.end());
-    InsertCommandsAtFront(front);
+    // The character-set commands run tolerant: a refusal only means names as they come.
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        for (size_t i = 0; i < front.size(); ++i)
+            FCommandQueue.Insert(i, front[i], SelectedCharacterSet(front[i]).empty() ? 0 : 1);
+    }
+    Wake();
 }
 
 bool TLuGSMThread::ConnectModem() {
@@ -244,7 +269,7 @@ bool TLuGSMThread::ConnectModem() {
     RaiseAfterComRx();
     const int queued = static_cast<int>(SendQueueCount());
     OnMain([this, queued] { FOwner->DoSendProgress(queued); });
-    QueueStartCommands(reads);
+    QueueStartCommands(InCharacterSetForNames(reads));
     Step = 0;
     return IsConnected;
 }

@@ -9,7 +9,20 @@ namespace {
 
 bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-bool HasFinalResult(const std::string& text) { return Has(text, "OK\r") || Has(text, "ERROR\r"); }
+// A numbered refusal ("+CMS ERROR: 500") ends the exchange as a bare ERROR does.
+bool HasFinalResult(const std::string& text) {
+    return Has(text, "OK\r") || Has(text, "ERROR\r") || !ErrorResultLine(text).empty();
+}
+
+bool IsRefusal(const std::string& text) {
+    return Has(text, "+CMS ERROR") || Has(text, "+CME ERROR") || Has(text, "ERROR\r");
+}
+
+// The modem's code in parentheses, when it gave one.
+std::string WithCode(const std::string& text, const std::string& answer) {
+    const std::string code = ErrorResultLine(answer);
+    return code.empty() ? text : text + " (" + code + ")";
+}
 
 // The reference after "+CMGS:", -1 when there is none.
 int MessageReference(const std::string& text) {
@@ -98,7 +111,7 @@ void TLuGSMThread::GiveUpPart(const std::string& line, const TPartLine& part,
     if (Has(text, "ERROR")) Log("ERROR SENDING SMS");
     RemovePart(line);
     RaiseAfterSend(part, -1, 0);
-    ReportError("SendSMS error: SMS REJECTED");
+    ReportError(WithCode("SendSMS error: SMS REJECTED", text));
     Error = true;
     ModemOff();
 }
@@ -161,14 +174,16 @@ void TLuGSMThread::SendMessagePart() {
         return;
     }
     const bool answered = Has(text, "+CMGS:") || HasFinalResult(text);
-    if (answered && !Has(text, "+CMS ERROR") && !Has(text, "ERROR\r")) {
+    if (answered && !IsRefusal(text)) {
         PartSent(line, part, text);
         if (SendQueueCount() == 0) FKeepLinkSent = false;
         return;
     }
     if (answered) {
         Log(text + "\r\nERROR SENDING SMS  TRY ONCE MORE\r\n");
-        ReportError("SendSMS error(timeout): ERROR SENDING SMS");
+        const std::string code = ErrorResultLine(text);
+        ReportError(code.empty() ? "SendSMS error(timeout): ERROR SENDING SMS"
+                                 : "SendSMS error: " + code);
         CountFailedAttempt(line);
     } else {
         Log("---- Buffer START ----\r\n" + text + "\r\nTimeOUT - ERROR / errorstep = 19\r\n");

@@ -1,6 +1,7 @@
 #include "gsm/modemreplies.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "toolkit/stringlist.h"
 
@@ -192,4 +193,38 @@ std::string WithoutFinalOk(const std::string& reply) {
     while (!lines.Empty() && Trimmed(lines[lines.Count() - 1]).empty())
         lines.Delete(lines.Count() - 1);
     return lines.Text();
+}
+
+std::string ErrorResultLine(const std::string& text) {
+    size_t best = std::string::npos;
+    for (const char* tag : {"+CME ERROR", "+CMS ERROR"}) best = std::min(best, text.find(tag));
+    if (best == std::string::npos) return "";
+    const size_t end = text.find_first_of("\r\n", best);
+    return end == std::string::npos ? "" : text.substr(best, end - best);
+}
+
+namespace {
+
+std::string QuotedUpper(const std::string& text) {
+    const size_t open = text.find('"');
+    const size_t close = open == std::string::npos ? open : text.find('"', open + 1);
+    if (close == std::string::npos || close == open + 1 || close - open > 16) return "";
+    std::string set = text.substr(open + 1, close - open - 1);
+    for (char& c : set) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return set;
+}
+
+}  // namespace
+
+bool ReadCharacterSet(const std::string& reply, std::string& set) {
+    std::string rest;
+    if (!TextAfterTag(reply, "+CSCS:", rest)) return false;
+    set = QuotedUpper(rest);
+    return !set.empty();
+}
+
+std::string SelectedCharacterSet(const std::string& command) {
+    std::string upper = command.substr(0, 8);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper == "AT+CSCS=" ? QuotedUpper(command.substr(8)) : "";
 }

@@ -31,6 +31,15 @@ bool ReadPhoneBookRange(const std::string& reply, TPhoneBookRange& range);
 // Used and total of "+CPBS: "SM",used,total".
 bool ReadPhoneBookUse(const std::string& reply, int& used, int& total);
 
+// The character set named by "+CSCS: "IRA"" (upper case); false when there is none.
+bool ReadCharacterSet(const std::string& reply, std::string& set);
+// The set a successful AT+CSCS="X" command selects, empty for any other command.
+std::string SelectedCharacterSet(const std::string& command);
+
+// The first complete "+CME ERROR: ..." or "+CMS ERROR: ..." line of a text (the refusal
+// real modems give, with its code), empty when there is none.
+std::string ErrorResultLine(const std::string& text);
+
 // Line n (0-based) of a reply split at CR LF; empty when there is none.
 std::string ReplyLine(const std::string& reply, size_t n);
 // The reply without a final "OK" line (and the empty lines around it).

@@ -50,6 +50,16 @@ void TSerialDevice::SetRTSLine(bool value) {
 
 // ---------------------------------------------------------------- modem commands
 
+namespace {
+
+// Refusals are final results: real modems end them with a numbered code ("+CME ERROR: 10",
+// "+CMS ERROR: 500", with or without text after the colon) rather than a bare ERROR.
+bool IsErrorResult(const std::string& line) {
+    return line == "ERROR" || line.rfind("+CME ERROR", 0) == 0 || line.rfind("+CMS ERROR", 0) == 0;
+}
+
+}  // namespace
+
 // One reply line within lineTimeout. The wait also ends when WakeHandle turns readable;
 // a line that arrives in pieces is gathered in LineBuffer between the waits.
 std::string TSerialDevice::ReadReplyLine(int lineTimeout) {
@@ -93,14 +103,15 @@ std::string TSerialDevice::ReadCommand(const std::string& command, int lineTimeo
                 FATResult = true;
                 break;
             }
-            if (line == "NO CARRIER" || line == "ERROR" || line == "BUSY" || line == "NO DIALTONE")
+            if (line == "NO CARRIER" || IsErrorResult(line) || line == "BUSY" ||
+                line == "NO DIALTONE")
                 break;
         } else {
             if (line == "OK") {
                 FATResult = true;
                 break;
             }
-            if (line == "ERROR") break;
+            if (IsErrorResult(line)) break;
         }
         // A modem that chatters without ever concluding must not grow the answer for ever.
         if (result.size() > HardLineLimit) {

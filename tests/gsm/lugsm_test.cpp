@@ -12,6 +12,7 @@
 #include "gsm/refnumbers.h"
 #include "gsm/smscipher.h"
 #include "serial/comportlist.h"
+#include "support/wait.h"
 #include "toolkit/messagebox.h"
 
 namespace {
@@ -146,6 +147,29 @@ TEST_F(LuGsmTest, ThePortListIsInNumericOrder) {
     Gsm.RefreshComPortList();
     EXPECT_EQ(Gsm.LastErrorText(), ComPortEnumError);
     SetTtyClassDir("/sys/class/tty");
+}
+
+TEST_F(LuGsmTest, APortSearchWalksThePortsAndEndsWithoutAModem) {
+    for (const char* n : {"ttyNOPE2", "ttyNOPE1"}) {
+        mkdir((Dir + "/" + n).c_str(), 0755);
+        mkdir((Dir + "/" + n + "/device").c_str(), 0755);
+    }
+    SetTtyClassDir(Dir);
+    std::vector<std::string> steps;
+    Gsm.SetOnSearchProgress([&](TComponent*, int progress, const std::string& port, int found) {
+        steps.push_back(std::to_string(progress) + " " + port + " " + std::to_string(found));
+    });
+    Gsm.SearchModem();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(WaitUntil([&] { return Gsm.ScanTimer().Enabled(); })) << i;
+        Gsm.ScanTimer().Tick();
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"50 /dev/ttyNOPE1 -1", "100 /dev/ttyNOPE2 -1",
+                                               "0 brak modemu 0"}));
+    EXPECT_FALSE(Gsm.Searching());
+    EXPECT_NE(Gsm.LastErrorText().find("SerialConnect error [/dev/ttyNOPE2]"), std::string::npos);
+    SetTtyClassDir("/sys/class/tty");
+    Gsm.SetActive(false);
 }
 
 TEST_F(LuGsmTest, TheReferenceFileGivesZeroUnlessItHoldsANumber) {

@@ -122,16 +122,35 @@ TEST_F(GsmLinkTest, AThirdFailureDropsThePart) {
 
 TEST_F(GsmLinkTest, AModemUnpluggedMidSendComesBackAndThePartGoesOnce) {
     Options.VanishOn = {"AT+CMGS"};
-    Options.ReturnAfterMs = 300;
-    Gsm->SetACTimerInterval(500);
+    Options.ReturnAfterMs = 100;
+    Gsm->SetACTimerInterval(600000);  // driven by its tick handler below
     ASSERT_TRUE(Connect());
     SendText("hello");
+    ASSERT_TRUE(WaitUntil([&] { return Disconnects == 1; }));
+    EXPECT_TRUE(Gsm->AutoConnectTimer().Enabled());
+    EXPECT_EQ(Gsm->AutoConnectTimer().Interval(), 600000u);
+    ASSERT_TRUE(WaitUntil([&] { return Modem->Present(); }));
+    Gsm->AutoConnectTimer().Tick();
+    EXPECT_FALSE(Gsm->AutoConnectTimer().Enabled());
     ASSERT_TRUE(WaitUntil([&] { return Sends.size() == 1; }, 20000));
     EXPECT_EQ(Sends[0].Status, 1);
-    EXPECT_GE(Disconnects, 1);
     EXPECT_EQ(Connects, 2);
     EXPECT_EQ(Modem->Vanishings(), 1);
     EXPECT_EQ(Modem->SentPdus().size(), 1u);
+}
+
+TEST_F(GsmLinkTest, TheCheckTimerQueuesTheBatteryAndSignalReadings) {
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(WaitUntil([&] { return Gsm->GSMThread()->CommandCount() == 0; }));
+    const int battery = Modem->CountReceived("AT+CBC"), signal = Modem->CountReceived("AT+CSQ");
+    Gsm->SetCheckPwrSig(true);
+    Gsm->SetCheckInterval(1000);  // the tick below is the only one
+    Gsm->CheckTimer().Tick();
+    EXPECT_EQ(Gsm->CheckTimer().Interval(), 1000000u);
+    EXPECT_TRUE(WaitUntil([&] {
+        return Modem->CountReceived("AT+CBC") == battery + 1 &&
+               Modem->CountReceived("AT+CSQ") == signal + 1;
+    }));
 }
 
 TEST_F(GsmLinkTest, ASilentModemFailsTheConnectionWithinItsBound) {

@@ -291,6 +291,34 @@ TEST_F(SerialDeviceTest, ModemCommandsCollectTheReply) {
     modem.join();
 }
 
+TEST_F(SerialDeviceTest, NumberedRefusalsEndAModemCommandAtOnceAndAWakeEndsItsWait) {
+    Dev.AtTimeout = 3000;
+    std::thread modem([&] {
+        Pty.Receive(5);
+        Pty.Send("\r\n+CME ERROR: 10\r\n");
+        Pty.Receive(5);
+        Pty.Send("\r\n+CMS ERROR: 500 unknown error\r\n");
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Dev.SendModemCommand("AT+X"), "\r\n+CME ERROR: 10\r\n");
+    EXPECT_FALSE(Dev.ATResult());
+    EXPECT_EQ(Dev.SendModemCommand("AT+Y"), "\r\n+CMS ERROR: 500 unknown error\r\n");
+    EXPECT_LT(ElapsedMs(start), 1000);
+    modem.join();
+    // A raised wake handle ends the wait for a reply that never comes.
+    int wake[2];
+    ASSERT_EQ(pipe(wake), 0);
+    ASSERT_EQ(write(wake[1], "x", 1), 1);
+    Dev.WakeHandle = wake[0];
+    start = std::chrono::steady_clock::now();
+    Dev.SendModemCommand("AT");
+    EXPECT_EQ(Dev.LastError(), ErrTimeout);
+    EXPECT_LT(ElapsedMs(start), 1000);
+    Dev.WakeHandle = -1;
+    close(wake[0]);
+    close(wake[1]);
+}
+
 TEST_F(SerialDeviceTest, WriteToABoardThatNeverReadsTimesOut) {
     Dev.DeadlockTimeout = 50;
     const std::string big(4 << 20, 'x');

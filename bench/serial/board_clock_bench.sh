@@ -20,12 +20,17 @@ pids+=($!)
 export QT_QPA_PLATFORM=offscreen TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
 
 errors() { grep 'clock set, error' "$work/board.log" | awk '{print $(NF-1)}'; }
-# median and p99 (ms) of the last N errors
+# Of the last N errors (ms): the median, the 99th percentile of the size |error|, the range.
 summary() {
-  errors | tail -n "$count" | sort -g | awk '{ v[NR] = $1 * 1000 } END {
-    p = int(NR * 0.99 + 0.999999); if (p < 1) p = 1;
-    m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-    printf "median %+.3f ms, p99 %+.3f ms, min %+.3f ms, max %+.3f ms (%d lines)", m, v[p], v[1], v[NR], NR }'
+  local values
+  values=$(errors | tail -n "$count" | awk '{ printf "%.6f\n", $1 * 1000 }' | sort -g)
+  printf '%s\n' "$values" | awk -v sizes="$(printf '%s\n' "$values" | awk '{ print ($1 < 0 ? -$1 : $1) }' | sort -g | tr '\n' ' ')" '
+    { v[NR] = $1 }
+    END {
+      k = split(sizes, a, " "); p = int(k * 0.99 + 0.999999); if (p < 1) p = 1;
+      m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
+      printf "median %+.3f ms, p99 of |error| %.3f ms, range %+.3f to %+.3f ms (%d lines)",
+             m, a[p], v[1], v[NR], NR }'
 }
 
 run_mode() {

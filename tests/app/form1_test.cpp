@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimeEdit>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -31,6 +32,7 @@
 #include "support/socat_pair.h"
 #include "support/temp_config.h"
 #include "support/wait.h"
+#include "toolkit/eventlog.h"
 #include "toolkit/messagebox.h"
 
 namespace {
@@ -405,6 +407,28 @@ TEST_F(Form1Test, SyncSendsThePcTimeAndShowsIt) {
     EXPECT_EQ(line.substr(8, 10), day);
     EXPECT_EQ(f.Label1->text().toStdString() + "\r", line);
     EXPECT_NE(f.Label2->text().toStdString(), "--:--:--");
+}
+
+TEST_F(Form1Test, RepliesAreEventLinesAndTheTooltipAndTheBootDelayArmsTheSync) {
+    TPtyPair board;
+    TFormOptions o = Options(1);
+    o.Program.BoardBootMs = 2500;
+    std::vector<std::string> events;
+    const TEventLogSink old =
+        SetEventLogSink([&](const std::string& line) { events.push_back(line); });
+    {
+        TForm1 f(o);
+        f.Timer2.SetEnabled(false);
+        f.ComboBox1->setEditText(QString::fromStdString(board.SlavePath()));
+        f.Timer1Timer();
+        ASSERT_TRUE(WaitUntil([&] { return !f.ComboBox1->isEnabled(); }));
+        EXPECT_EQ(f.Timer2.Interval(), 2500u);
+        EXPECT_TRUE(f.Timer2.Enabled());
+        ASSERT_TRUE(board.Send(std::string("O\x01K\r\n", 5)));
+        ASSERT_TRUE(WaitUntil([&] { return f.Label1->toolTip() == "O\\x01K"; }));
+    }
+    SetEventLogSink(old);
+    EXPECT_NE(std::find(events.begin(), events.end(), "board: O\\x01K"), events.end());
 }
 
 TEST_F(Form1Test, SettingsAreWrittenOnChange) {

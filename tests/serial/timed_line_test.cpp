@@ -48,8 +48,9 @@ TEST_P(TimedLine, TheCRArrivesOnItsSecondAndOtherLinesDoNotWait) {
         port.SendStr("now" + std::to_string(i), false);
         ASSERT_TRUE(WaitUntil([&] { return board.ClockErrors().size() == i; }, 3000));
     }
-    // The benchmark gives the real spread; this only says the line lands on its second.
-    for (double e : board.ClockErrors()) EXPECT_LT(std::fabs(e), 0.010) << e;
+    // The benchmark gives the real spread; this only says the line lands on its second (a
+    // busy machine may wake the link thread late now and then).
+    for (double e : board.ClockErrors()) EXPECT_LT(std::fabs(e), 0.050) << e;
     const auto received = board.Lines("received:");
     ASSERT_EQ(received.size(), 4u);
     EXPECT_NE(received[0].find("now1"), std::string::npos);

@@ -33,8 +33,10 @@ php_pid=$!
 sleep 1
 
 "$build/bench/timesync/sntp_bench" "$addr" "$count"
+"$build/bench/timesync/sntp_bench" "$addr" "$count" 25
 
-python3 - "$addr" "$count" <<'PY'
+command -v ntpdig >/dev/null || echo "ntpdig is not installed (apt-get install ntpsec-ntpdig): no comparison"
+command -v ntpdig >/dev/null && python3 - "$addr" "$count" <<'PY'
 import re, statistics, subprocess, sys, time
 addr, count = sys.argv[1], int(sys.argv[2])
 walls, offsets = [], []

@@ -1,6 +1,7 @@
 // A small SNTP server for the demo and the benchmarks: answers every request on one
-// loopback address with this machine's clock, or (with --silent) never answers at all.
-//   tiktaal-sntp-responder [--address 127.0.0.1] [--port 12300] [--silent]
+// loopback address with this machine's clock (moved by --offset seconds, for a server
+// that is wrong), or (with --silent) never answers at all.
+//   tiktaal-sntp-responder [--address 127.0.0.1] [--port 12300] [--silent] [--offset S]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -21,6 +22,7 @@ volatile sig_atomic_t Stop = 0;
 void OnSignal(int) { Stop = 1; }
 
 constexpr uint64_t UnixToNtp = 2208988800ULL;
+int64_t OffsetNs = 0;
 
 void PutWord(unsigned char* p, uint32_t v) {
     p[0] = static_cast<unsigned char>(v >> 24);
@@ -33,8 +35,10 @@ void PutWord(unsigned char* p, uint32_t v) {
 void NtpNow(uint32_t& seconds, uint32_t& fraction) {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    seconds = static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) + UnixToNtp);
-    fraction = static_cast<uint32_t>((static_cast<uint64_t>(ts.tv_nsec) << 32) / 1000000000ULL);
+    const int64_t ns = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec + OffsetNs;
+    seconds = static_cast<uint32_t>(static_cast<uint64_t>(ns / 1000000000) + UnixToNtp);
+    fraction =
+        static_cast<uint32_t>((static_cast<uint64_t>(ns % 1000000000) << 32) / 1000000000ULL);
 }
 
 void Answer(const unsigned char* request, unsigned char* reply) {
@@ -70,8 +74,11 @@ int main(int argc, char** argv) {
             port = std::atoi(argv[++i]);
         else if (a == "--silent")
             silent = true;
+        else if (a == "--offset" && i + 1 < argc)
+            OffsetNs = static_cast<int64_t>(std::atof(argv[++i]) * 1e9);
         else {
-            std::fprintf(stderr, "usage: %s [--address A] [--port P] [--silent]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--address A] [--port P] [--silent] [--offset S]\n",
+                         argv[0]);
             return 2;
         }
     }

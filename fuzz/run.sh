@@ -11,7 +11,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 out=$here/out
 cxx=${FUZZ_CXX:-clang++}
-targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch httpframing)
+targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch
+         httpframing instance)
 # The codecs and the report dispatch of src/gsm; the component and its thread need the toolkit.
 gsm_sources=()
 for f in "$root"/src/gsm/*.cpp; do
@@ -19,7 +20,8 @@ for f in "$root"/src/gsm/*.cpp; do
 done
 sources=("${gsm_sources[@]}" "$root"/src/serial/serialdevice*.cpp "$root/src/serial/custom_baud.cpp"
          "$root/src/serial/pollwait.cpp" "$root/src/serial/lineframe.cpp" "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp"
-         "$root/src/platform/linux/registry.cpp" "$root/src/net/netutil.cpp"
+         "$root/src/platform/linux/registry.cpp" "$root/src/platform/linux/instance_channel.cpp"
+         "$root/src/net/netutil.cpp"
          "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root"/src/net/netsocket*.cpp
          "$root/src/timesync/sntpclient.cpp" "$root/src/timesync/httpclient.cpp" "$root/src/timesync/datetime_parser.cpp"
          "$root/src/timesync/script_answer.cpp")

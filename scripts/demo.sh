@@ -5,6 +5,8 @@
 # both. The PC clock is left alone unless --set-clock is given. Everything started here is
 # stopped again, and nothing outside a temporary directory is changed.
 # Usage: scripts/demo.sh [--seconds N] [--set-clock]
+# With TIKTAAL_PROGRAM (an installed tiktaal) and TIKTAAL_TOOLS (a folder holding the built
+# tiktaal-sntp-responder and tiktaal-board) nothing is built: the demo runs those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/peers.sh
@@ -18,9 +20,13 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-bash scripts/setup.sh build
-cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIKTAAL_TESTS=OFF >/dev/null
-cmake --build build-run -j"$(nproc)" --target tiktaal tiktaal-sntp-responder tiktaal-board >/dev/null
+program=${TIKTAAL_PROGRAM:-build-run/src/app/tiktaal}
+tools=${TIKTAAL_TOOLS:-build-run/tools}
+if [ -z "${TIKTAAL_PROGRAM:-}" ]; then
+  bash scripts/setup.sh build
+  cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIKTAAL_TESTS=OFF >/dev/null
+  cmake --build build-run -j"$(nproc)" --target tiktaal tiktaal-sntp-responder tiktaal-board >/dev/null
+fi
 
 work=$(mktemp -d /tmp/tiktaal-demo.XXXXXX)
 pids=()
@@ -41,7 +47,7 @@ if command -v chronyd >/dev/null && [ "$(id -u)" -eq 0 ]; then
   pids+=($CHRONY_PID)
   source_name="chronyd -x"
 else
-  build-run/tools/tiktaal-sntp-responder --address 127.0.0.1 --port "$port" >"$work/source.log" 2>&1 &
+  "$tools"/tiktaal-sntp-responder --address 127.0.0.1 --port "$port" >"$work/source.log" 2>&1 &
   pids+=($!)
   source_name="tiktaal-sntp-responder"
 fi
@@ -49,7 +55,7 @@ fi
 # The serial line: a pseudo-terminal pair, the board on its far end.
 tiktaal_start_serial_pair "$work"
 pids+=($SOCAT_PID)
-build-run/tools/tiktaal-board "$work/ttyB" >"$work/board.log" &
+"$tools"/tiktaal-board "$work/ttyB" >"$work/board.log" &
 pids+=($!)
 
 # Tiktaal's settings in a throw-away config: the port, and the autostart entry that makes
@@ -63,7 +69,7 @@ case "$(locale 2>/dev/null | sed -n 's/^LC_TIME="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p'
 esac
 
 echo "time source: $source_name on $address:$port; board on $work/ttyB"
-build-run/src/app/tiktaal --time-server "$address:$port" $clock 2>"$work/tiktaal.log" &
+"$program" --time-server "$address:$port" $clock 2>"$work/tiktaal.log" &
 app=$!
 pids+=($app)
 half=$(( seconds / 2 ))

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tiktaal needs on Debian 12 (apt-get, as root or via sudo).
-# Usage: scripts/setup.sh [build|test]   build: to compile and run; test: also the test peers.
+# Usage: scripts/setup.sh [build|test|package]   build: to compile and run; test: also the test
+# peers; package: what builds and checks the Debian package.
 set -euo pipefail
 what=${1:-test}
 sudo=""
@@ -12,8 +13,12 @@ build_packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fonts-dejavu-core s
 # netbase gives /etc/services, which the service-name lookups are tested against.
 test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth tzdata netbase)
 
+# Building and checking the Debian package, and installing it into a fresh root.
+package_packages=(dpkg-dev file lintian desktop-file-utils appstream debootstrap)
+
 packages=("${build_packages[@]}")
 [ "$what" = test ] && packages+=("${test_packages[@]}")
+[ "$what" = package ] && packages+=("${package_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,112 @@
+#include "event_lines.h"
+
+#include <cstdio>
+
+namespace {
+
+TEventField Str(const char* name, const std::string& value) {
+    return {name, value, TEventField::Text};
+}
+TEventField Num(const char* name, int value) {
+    return {name, std::to_string(value), TEventField::Number};
+}
+TEventField Flag(const char* name, bool value) {
+    return {name, value ? "true" : "false", TEventField::Flag};
+}
+
+// Message texts on one line: a line break shows as \n.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') continue;
+        if (text[i] == '\n')
+            out += "\\n";
+        else
+            out += text[i];
+    }
+    return out;
+}
+
+const char* CallStatusName(int status) {
+    static const char* const names[] = {"incoming", "outgoing", "connecting", "none", "connected"};
+    return status >= 0 && status < 5 ? names[status] : "unknown";
+}
+
+}  // namespace
+
+TToolEvent SmsEvent(const std::string& from, const std::string& timestamp, const std::string& text,
+                    int reference, int parts, bool partial) {
+    TToolEvent e{"sms", {Str("from", from), Str("timestamp", timestamp), Str("text", text)}, ""};
+    e.Line = "sms from " + from + " at " + timestamp;
+    if (parts > 1) {
+        e.Fields.push_back(Num("reference", reference));
+        e.Fields.push_back(Num("parts", parts));
+        e.Line += " (" + std::to_string(parts) + " parts" + (partial ? ", partial" : "") + ")";
+    }
+    if (partial) e.Fields.push_back(Flag("partial", true));
+    e.Line += ": " + OneLine(text);
+    return e;
+}
+
+TToolEvent ReportEvent(const std::string& number, int reference, int status,
+                       const std::string& timestamp) {
+    const bool delivered = status < 3;
+    return {"report",
+            {Str("number", number), Num("reference", reference), Num("status", status),
+             Flag("delivered", delivered), Str("timestamp", timestamp)},
+            "report for " + number + " reference " + std::to_string(reference) + ": " +
+                (delivered ? "delivered" : "not delivered") + " (status " + std::to_string(status) +
+                ") at " + timestamp};
+}
+
+TToolEvent RingEvent(const std::string& number) {
+    return {"ring", {Str("number", number)}, "ring from " + number};
+}
+
+TToolEvent CallEvent(bool busy, int callStatus) {
+    const std::string name = CallStatusName(callStatus);
+    return {"call", {Str("status", name), Flag("busy", busy)}, "call " + name};
+}
+
+TToolEvent SignalEvent(int percent) {
+    return {"signal", {Num("percent", percent)}, "signal " + std::to_string(percent) + "%"};
+}
+
+TToolEvent BatteryEvent(int level, bool ac) {
+    return {"battery",
+            {Num("level", level), Flag("ac", ac)},
+            "battery " + std::to_string(level) + "%" + (ac ? " on mains power" : "")};
+}
+
+TToolEvent SecretEvent(const std::string& from, const std::string& text) {
+    return {"secret",
+            {Str("from", from), Str("text", text)},
+            "secret from " + from + ": " + OneLine(text)};
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string EventLine(const TToolEvent& event, bool json) {
+    if (!json) return event.Line;
+    std::string out = "{\"event\":" + JsonString(event.Kind);
+    for (const TEventField& f : event.Fields)
+        out += "," + JsonString(f.Name) + ":" +
+               (f.Type == TEventField::Text ? JsonString(f.Value) : f.Value);
+    return out + "}";
+}

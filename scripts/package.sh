@@ -25,6 +25,6 @@ appstreamcli validate --no-net "$stage"/usr/share/metainfo/*.metainfo.xml >&2
 for size in 16 22 24 32 48 64 128 256; do
   test -s "$stage/usr/share/icons/hicolor/${size}x${size}/apps/tiktaal.png"
 done
-# Tags that remain are explained in packaging/lintian-notes.md.
+# The tags that remain, and why, are in packaging/lintian-notes.md.
 lintian --fail-on error,warning --suppress-tags-from-file packaging/lintian-suppressed "$deb" >&2
 echo "$deb"

@@ -70,6 +70,18 @@ bool TakeValue(TParsedWord& w, std::string::size_type eq, const std::string& wor
     return true;
 }
 
+// A known option: a switch must come without "=value", any other with its value.
+TParsedWord WithValueIfTaken(TParsedWord w, bool takesValue, std::string::size_type eq,
+                             const std::string& word, int argc, const char* const* argv, int& i) {
+    if (!takesValue) {
+        if (eq != std::string::npos) return Bad("option " + w.Name + " takes no value");
+        return w;
+    }
+    std::string error;
+    if (!TakeValue(w, eq, word, argc, argv, i, error)) return Bad(error);
+    return w;
+}
+
 TParsedWord ReadToolkitWord(const std::string& word, std::string::size_type eq, int argc,
                             const char* const* argv, int& i,
                             const std::vector<std::pair<std::string, bool>>& own) {
@@ -84,13 +96,7 @@ TParsedWord ReadToolkitWord(const std::string& word, std::string::size_type eq, 
             if (name == twoDashes) message += " (did you mean '" + twoDashes + "'?)";
         return Bad(message);
     }
-    if (!o->TakesValue) {
-        if (eq != std::string::npos) return Bad("option " + w.Name + " takes no value");
-        return w;
-    }
-    std::string error;
-    if (!TakeValue(w, eq, word, argc, argv, i, error)) return Bad(error);
-    return w;
+    return WithValueIfTaken(w, o->TakesValue, eq, word, argc, argv, i);
 }
 }  // namespace
 
@@ -112,13 +118,7 @@ TParsedWord ReadOptionWord(int argc, const char* const* argv, int& i,
     const auto row =
         std::find_if(own.begin(), own.end(), [&](const auto& o) { return o.first == w.Name; });
     if (row == own.end()) return Bad("unknown option '" + word + "'");
-    if (!row->second) {
-        if (eq != std::string::npos) return Bad("option " + w.Name + " takes no value");
-        return w;
-    }
-    std::string error;
-    if (!TakeValue(w, eq, word, argc, argv, i, error)) return Bad(error);
-    return w;
+    return WithValueIfTaken(w, row->second, eq, word, argc, argv, i);
 }
 
 std::string AlignedHelp(const std::vector<std::pair<std::string, std::string>>& lines) {

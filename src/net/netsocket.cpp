@@ -294,6 +294,22 @@ void TNetSocket::BindTo(const std::string& ip, const std::string& port) {
     DoStatus(THookSocketReason::HR_Bind, ip + ":" + port);
 }
 
+// The handshake's wait; with a heartbeat it is cut into its slices, so that the stop flag
+// ends a wait for a peer that never answers (a quitting program's worker).
+int TNetSocket::WaitConnected() {
+    for (;;) {
+        int slice = CapToDeadline(-1);
+        if (FHeartbeatRate > 0 && (slice < 0 || slice > FHeartbeatRate)) slice = FHeartbeatRate;
+        const int ready = PollHandle(FHandle, POLLOUT, slice);
+        if (ready != 0 || FHeartbeatRate <= 0 || DeadlinePassed()) return ready;
+        DoHeartbeat();
+        if (FStopFlag) {
+            FStopFlag = false;
+            return 0;
+        }
+    }
+}
+
 int TNetSocket::ConnectHandle(const TSockAddr& address) {
     // Non-blocking connect plus a wait, so that the deadline also bounds a peer that
     // never answers the handshake; without a deadline this waits as a blocking connect.
@@ -302,7 +318,7 @@ int TNetSocket::ConnectHandle(const TSockAddr& address) {
     int result = connect(FHandle, &address.Any, SockAddrLength(address));
     int code = result == 0 ? 0 : errno;
     if (code == EINPROGRESS || code == EINTR) {
-        const int ready = PollHandle(FHandle, POLLOUT, CapToDeadline(-1));
+        const int ready = WaitConnected();
         if (ready > 0) {
             socklen_t size = sizeof(code);
             getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &code, &size);

@@ -206,6 +206,7 @@ protected:
     int CapToDeadline(int timeout) const;
     // Connects the handle to address, waiting no longer than the deadline allows.
     int ConnectHandle(const TSockAddr& address);
+    int WaitConnected();
     void SetPending(std::string bytes) { FPending = std::move(bytes); }
     std::string SendStreamData(std::istream& stream, bool withSize, bool swapped);
 

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "app/hover_label.h"
 #include "app/port_combo.h"
@@ -268,21 +269,46 @@ TEST_F(Form1Test, EndOfSessionQuitsAndStoresThePrefix) {
     EXPECT_EQ(Stored("ATString"), "END=");
 }
 
-TEST_F(Form1Test, QuitCutsTheWorkersWaitsAndStartsNoCycle) {
-    // A time server that never answers: its worker would wait out its 5 s time-out.
-    const int silent = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+namespace {
+// A loopback socket of the given type bound to an ephemeral port; its port in port.
+int LoopbackSocket(int type, int& port) {
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), len), 0);
-    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return -1;
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+}  // namespace
+
+TEST_F(Form1Test, QuitCutsTheWorkersWaitsAndStartsNoCycle) {
+    // A time server that never answers (its worker would wait out its 5 s time-out), and a
+    // time script whose server never completes a handshake: a listener with a full queue.
+    int serverPort = 0, scriptPort = 0;
+    const int silent = LoopbackSocket(SOCK_DGRAM, serverPort);
+    const int full = LoopbackSocket(SOCK_STREAM, scriptPort);
+    ASSERT_GE(silent, 0);
+    ASSERT_GE(full, 0);
+    ASSERT_EQ(listen(full, 0), 0);
+    int filler = 0;
+    const int queued = LoopbackSocket(SOCK_STREAM, filler);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(scriptPort));
+    ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
     TFormOptions o = Options(1);
-    o.Program.TimeServers = {"127.0.0.1:" + std::to_string(ntohs(addr.sin_port))};
+    o.Program.TimeServers = {"127.0.0.1:" + std::to_string(serverPort)};
+    o.Program.TimeScripts = {"http://127.0.0.1:" + std::to_string(scriptPort) + "/time.php"};
     auto f = std::make_unique<TForm1>(o);
     f->Timer2.SetEnabled(false);
     f->LuTimeSync1->SyncTimerTick();
-    ASSERT_EQ(f->LuTimeSync1->WorkerCount(), 1u);
+    ASSERT_EQ(f->LuTimeSync1->WorkerCount(), 2u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // both well into their waits
 
     const auto start = std::chrono::steady_clock::now();
     f->Zamknij1Click();
@@ -292,7 +318,7 @@ TEST_F(Form1Test, QuitCutsTheWorkersWaitsAndStartsNoCycle) {
     EXPECT_FALSE(f->LuTimeSync1->SyncTimer().Enabled());
     f.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-    close(silent);
+    for (int fd : {silent, full, queued}) close(fd);
 }
 
 TEST_F(Form1Test, StartConnectsAndTheManualLineReachesTheBoard) {

@@ -50,14 +50,6 @@ std::string FirstCharacters(const std::string& text, size_t count) {
     return text.substr(0, i);
 }
 
-// The cipher key: four characters, spaces where the PIN is short or blank.
-std::string CipherKey(const std::string& pin) {
-    if (BlankText(pin)) return "    ";
-    std::string key = FirstCharacters(pin, 4);
-    while (Utf8ToUtf16(key).size() < 4) key += ' ';
-    return key;
-}
-
 constexpr size_t MaxEncipheredChars = 325;
 
 }  // namespace
@@ -205,7 +197,7 @@ std::string TLuGSM::NormaliseNumber(const std::string& number) const {
 // ---------------------------------------------------------------- the text to send
 
 std::string TLuGSM::EncipherText(const std::string& text) const {
-    const std::string key = CipherKey(EncodePIN());
+    const std::string key = SmsCipherKey(EncodePIN());
     return "66" + EncipherSmsText(key + FirstCharacters(text, MaxEncipheredChars), key) + "BB";
 }
 

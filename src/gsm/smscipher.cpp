@@ -98,9 +98,15 @@ std::string FreshNonce() {
 std::string SmsCipherKey(const std::string& pin) {
     const bool blank = pin.find_first_not_of(" \t\r\n") == std::string::npos;
     if (blank) return "    ";
-    std::u16string key = Utf8ToUtf16(pin).substr(0, 4);
-    key.resize(4, u' ');
-    return Utf16ToUtf8(key);
+    // The first four characters (UTF-8 sequences), filled with spaces to four code units.
+    size_t end = 0;
+    for (int chars = 0; end < pin.size(); ++end) {
+        if ((static_cast<unsigned char>(pin[end]) & 0xC0) == 0x80) continue;
+        if (chars++ == 4) break;
+    }
+    std::string key = pin.substr(0, end);
+    while (Utf8ToUtf16(key).size() < 4) key += ' ';
+    return key;
 }
 
 std::string EncipherSmsText(const std::string& utf8Text, const std::string& key) {

@@ -8,7 +8,8 @@
 #include <string>
 
 // The four-character key of a PIN text: a blank one gives four spaces, a longer one
-// its first four characters, a shorter one is filled with spaces.
+// its first four characters, a shorter one is filled with spaces. The sender enciphers
+// the key in front of the text; the receiver finds it there again.
 std::string SmsCipherKey(const std::string& pin);
 
 // The enciphered body of a UTF-8 text: a fresh random nonce, the text XORed

@@ -267,6 +267,7 @@ private:
             [this](TComponent*, int signal, bool ac, int battery, const std::string& kind) {
                 Print(kind == "BAT" ? BatteryEvent(battery, ac) : SignalEvent(signal));
             });
+        Gsm.SetEncodePIN(O.Key);
         Listening = true;
         Pump([] { return false; }, O.Seconds * 1000);
         for (const auto& m : Joiner.Flush()) PrintMessage(m);

@@ -16,7 +16,8 @@ Commands:
                              casual reader and no more)
   listen [--seconds N]       print one line per event (message, status report, ring, call
          [--json]            state, signal, battery, enciphered message) for N seconds or
-                             until interrupted; --json prints one JSON object per line
+         [--key KEY]         until interrupted; --json prints one JSON object per line;
+                             enciphered messages are deciphered with KEY
   at COMMAND                 send one AT command and print the reply
 
 Options:
@@ -116,10 +117,12 @@ bool TakeCommand(const std::vector<std::string>& words, TGsmToolOptions& o, std:
 
 // Options that belong to one command only are refused with the others.
 bool OptionsFitTheCommand(const TGsmToolOptions& o, std::string& error) {
-    const bool sendOnly = o.Flash || o.Report || o.Ucs2 || o.HasKey;
+    const bool sendOnly = o.Flash || o.Report || o.Ucs2;
     const bool listenOnly = o.Json || o.Seconds > 0;
     if (sendOnly && o.Command != TGsmToolOptions::Send)
-        error = "--flash, --report, --ucs2 and --key go with send only";
+        error = "--flash, --report and --ucs2 go with send only";
+    else if (o.HasKey && o.Command != TGsmToolOptions::Send && o.Command != TGsmToolOptions::Listen)
+        error = "--key goes with send and listen only";
     else if (listenOnly && o.Command != TGsmToolOptions::Listen)
         error = "--seconds and --json go with listen only";
     else if (o.Port.empty())

@@ -41,6 +41,13 @@ TEST(SmsCipher, BodyUsesOnlySingleSeptetCharactersWithoutSeparators) {
     EXPECT_NE(EncipherSmsText("same", "k"), EncipherSmsText("same", "k"));  // fresh nonce
 }
 
+TEST(SmsCipher, KeysAreFourCharacters) {
+    EXPECT_EQ(SmsCipherKey("123456"), "1234");
+    EXPECT_EQ(SmsCipherKey(" \t"), "    ");
+    EXPECT_EQ(SmsCipherKey("\xC4\x85\xF0\x9F\x98\x80"),
+              "\xC4\x85\xF0\x9F\x98\x80 ");  // ą😀: 3 units
+}
+
 TEST(SmsCipher, WrongKeyOrDamageIsRefused) {
     const std::string body = EncipherSmsText("Meet at noon", "abcd");
     EXPECT_EQ(DecipherSmsText(body, "abce"), std::nullopt);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "gsm/gsm7.h"
+#include "gsm/smscipher.h"
 #include "gsm/smsdecoder.h"
 #include "gsm/utf.h"
 #include "modem_sim.h"
@@ -187,7 +188,7 @@ TEST_F(GsmToolTest, ARefusedMessageFailsItsPart) {
 
 TEST_F(GsmToolTest, ListensAndPrintsEachEventOnceRight) {
     StartModem();
-    Start({"listen", "--json", "--seconds", "5"});
+    Start({"listen", "--json", "--seconds", "5", "--key", "abcd"});
     // Connected once the unread messages have been listed.
     ASSERT_TRUE(WaitFor([&] { return Modem->CountReceived("AT+CMGL=0") >= 2; }));
     Modem->Control("cmt " + Deliver("routed"));
@@ -200,6 +201,7 @@ TEST_F(GsmToolTest, ListensAndPrintsEachEventOnceRight) {
     Modem->Control("ring 600100200");
     Modem->Control("ciev 3,1");
     Modem->Control("say +CSQ: 5,99");
+    Modem->Control("cmt " + Deliver("55" + EncipherSmsText("abcdhidden", "abcd") + "AA"));
     const TRun r = Wait(30000);
     EXPECT_EQ(r.Exit, 0) << r.Err;
     const std::string from = "\"from\":\"+48123456789\",\"timestamp\":\"2025-01-20 12:34:56\",";
@@ -214,6 +216,9 @@ TEST_F(GsmToolTest, ListensAndPrintsEachEventOnceRight) {
     EXPECT_EQ(Count(r.Out, "{\"event\":\"ring\",\"number\":\"+48600100200\"}"), 1) << r.Out;
     EXPECT_EQ(Count(r.Out, "{\"event\":\"call\",\"status\":\"incoming\",\"busy\":true}"), 1);
     EXPECT_EQ(Count(r.Out, "{\"event\":\"signal\",\"percent\":15}"), 1) << r.Out;
+    EXPECT_EQ(Count(r.Out, "{\"event\":\"secret\",\"from\":\"+48123456789\",\"text\":\"hidden\"}"),
+              1)
+        << r.Out;
 }
 
 TEST_F(GsmToolTest, BadCommandLinesPortsAndModemsEndWithOneLine) {

@@ -55,3 +55,11 @@ tiktaal_wait_board_lines() {
   done
   return 1
 }
+
+# A work folder for one end-to-end test in $work; whatever the test starts goes into pids
+# (pids+=($!)) and is stopped, and the folder removed, when the test ends.
+tiktaal_begin_test() {
+  work=$(mktemp -d "/tmp/$1.XXXXXX")
+  pids=()
+  trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
+}

@@ -11,14 +11,7 @@ tiktaal=$1
 responder=$2
 . "$(dirname "$0")/../../scripts/lib/peers.sh"
 
-work=$(mktemp -d /tmp/tiktaal-setclock-e2e.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+tiktaal_begin_test tiktaal-setclock-e2e
 fail() { echo "FAIL: $*"; echo "--- tiktaal"; cat "$work/tiktaal.log"; echo "--- asked";
          cat "$work/asked" 2>/dev/null; exit 1; }
 

@@ -157,13 +157,6 @@ void TLuTimeSync::StartWorkers(const TStringList& sources) {
     }
 }
 
-void TLuTimeSync::AcceptTime(TDateTime timeStamp, const std::string& source) {
-    TTimeSample sample;
-    sample.Arrival = ClockStampNow();
-    sample.OffsetNs = DateTimeToUnixMs(LocalToUtc(timeStamp)) * 1000000 - sample.Arrival.RealNs;
-    AcceptTime(sample, source);
-}
-
 void TLuTimeSync::AcceptTime(const TTimeSample& sample, const std::string& source) {
     if (FDestroying || FCycleDone) return;
     const TClockStamp now = ClockStampNow();

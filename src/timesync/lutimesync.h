@@ -75,8 +75,6 @@ public:
     // arrived. One far from the PC clock (beyond MaxSyncDiff) counts only when a second
     // source of the cycle agrees with it, or when it is the only source there is.
     void AcceptTime(const TTimeSample& sample, const std::string& source = std::string());
-    // A local time that arrived just now.
-    void AcceptTime(TDateTime timeStamp, const std::string& source = std::string());
     void WorkerTerminated(TThread* sender);
 
     static const std::vector<std::string>& DefaultServers();

@@ -12,11 +12,12 @@ root=$(dirname "$here")
 out=$here/out
 cxx=${FUZZ_CXX:-clang++}
 targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch
-         httpframing instance)
-# The codecs and the report dispatch of src/gsm; the component and its thread need the toolkit.
+         httpframing instance modemreplies)
+# The codecs, the reply readers and the report dispatch of src/gsm; the component and its
+# thread need the toolkit.
 gsm_sources=()
 for f in "$root"/src/gsm/*.cpp; do
-  case $(basename "$f") in lugsm*|modemreplies.cpp|smspartline.cpp|refnumbers.cpp) ;; *) gsm_sources+=("$f") ;; esac
+  case $(basename "$f") in lugsm*) ;; *) gsm_sources+=("$f") ;; esac
 done
 sources=("${gsm_sources[@]}" "$root"/src/serial/serialdevice*.cpp "$root/src/serial/custom_baud.cpp"
          "$root/src/serial/pollwait.cpp" "$root/src/serial/lineframe.cpp" "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp"

@@ -54,10 +54,14 @@ std::string DirectoryOfThisProgram() {
 std::string ClockHelperPath() {
     const char* chosen = std::getenv("TIKTAAL_SET_CLOCK_HELPER");
     if (chosen && *chosen) return chosen;
+    // Installed beside this program (wherever the prefix was), where this build would
+    // install it, or built beside it in the build tree.
+    const std::string here = DirectoryOfThisProgram();
     const std::string installed = TIKTAAL_CLOCK_HELPER;
-    if (access(installed.c_str(), F_OK) == 0) return installed;
-    const std::string built = DirectoryOfThisProgram() + "/../tiktaal-set-clock/tiktaal-set-clock";
-    return access(built.c_str(), F_OK) == 0 ? built : installed;
+    for (const std::string& candidate : {here + "/../" + TIKTAAL_CLOCK_HELPER_RELATIVE, installed,
+                                         here + "/../tiktaal-set-clock/tiktaal-set-clock"})
+        if (access(candidate.c_str(), F_OK) == 0) return candidate;
+    return installed;
 }
 
 bool SystemStepClock(double offsetSeconds) {

@@ -60,6 +60,7 @@ protected:
     static TFormOptions Options(int trayAvailable) {
         TFormOptions o{trayAvailable, {}};
         o.Program.TimeServers = {"127.0.0.1:9"};
+        o.Program.SetClock = TSetClockMode::Never;  // as the words say: never this PC's clock
         o.Program.Words = {"--time-server=127.0.0.1:9", "--no-set-clock"};
         return o;
     }

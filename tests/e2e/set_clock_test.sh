@@ -54,21 +54,16 @@ asked_near 7200.4 0.5 || fail "two agreeing far sources did not move the clock"
   fail "not exactly one refusal before the second source agreed"
 
 # A script that answers just after a second begins and holds the connection for 3 s.
-python3 - "$work/script.port" <<'PY' &
-import socket, sys, time
-s = socket.socket()
-s.bind(("127.0.0.1", 0))
-s.listen(4)
-open(sys.argv[1], "w").write(str(s.getsockname()[1]))
-while True:
-    c, _ = s.accept()
-    c.recv(4096)
-    time.sleep(1.005 - time.time() % 1)
-    c.sendall(b"HTTP/1.0 200 OK\r\n\r\nsync_time: " +
-              time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime()).encode() + b"\r\n")
-    time.sleep(3)
-    c.close()
-PY
+php -r '
+$server = stream_socket_server("tcp://127.0.0.1:0");
+file_put_contents($argv[1], explode(":", stream_socket_get_name($server, false))[1]);
+while ($c = stream_socket_accept($server, -1)) {
+    fread($c, 4096);
+    usleep((int)((1.005 - fmod(microtime(true), 1)) * 1e6));
+    fwrite($c, "HTTP/1.0 200 OK\r\n\r\nsync_time: " . gmdate("Y-m-d H:i:s") . "\r\n");
+    sleep(3);
+    fclose($c);
+}' "$work/script.port" &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/script.port" ] && break; sleep 0.05; done
 run --time-script "http://127.0.0.1:$(cat "$work/script.port")/t.php" --time-server 127.0.0.1:9

@@ -11,7 +11,10 @@ CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
 LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTIKTAAL_TESTS=OFF \
     -DCMAKE_INSTALL_PREFIX=/usr >&2
-cmake --build "$dir" -j"$(nproc)" >&2
+# What the package holds (the programs, with their man pages, and the icons) and the
+# demo's stand-ins; the benchmarks and other tools are not needed here.
+cmake --build "$dir" -j"$(nproc)" --target tiktaal-desktop-files tiktaal-sntp-responder \
+  tiktaal-board >&2
 rm -f "$dir"/tiktaal_*.deb
 (cd "$dir" && cpack -G DEB >&2)
 deb=$(ls "$dir"/tiktaal_*.deb)

@@ -60,6 +60,7 @@ Control lines:
   cmti INDEX            CR LF +CMTI: "SM",INDEX CR LF
   ring NUMBER           RING and +CLIP: "NUMBER",145
   ciev INDEX,VALUE      an indicator event
+  flood N               N bytes without CR (at most 4 MiB)
   store PDU             add an unread message on the SIM
   vanish | return       unplug / plug the modem back in
   quit                  end

@@ -13,6 +13,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 namespace {
@@ -286,6 +287,10 @@ void TModemSim::RunControl(const std::string& line) {
     if (verb == "cmti") return Write("\r\n+CMTI: \"SM\"," + arg + "\r\n");
     if (verb == "ring") return Write("\r\nRING\r\n\r\n+CLIP: \"" + arg + "\",145\r\n");
     if (verb == "ciev") return Write("\r\n+CIEV: " + arg + "\r\n");
+    if (verb == "flood") {
+        const long n = std::strtol(arg.c_str(), nullptr, 10);
+        return Write(std::string(static_cast<size_t>(std::clamp(n, 0L, 1L << 22)), 'A'));
+    }
 }
 
 void TModemSim::Run() {

@@ -17,21 +17,12 @@
 #include "gsm/lugsm.h"
 #include "gsm/lugsmthread.h"
 #include "modem_sim.h"
+#include "support/wait.h"
 #include "toolkit/mainthread.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool WaitMessages(const std::function<bool()>& cond, int ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!cond()) {
-        if (Clock::now() >= end) return false;
-        ProcessMessages();
-        WaitForSynchronize(1);
-    }
-    return true;
-}
 
 double MsSince(Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
@@ -123,13 +114,13 @@ int main(int argc, char** argv) {
             const int before = connects;
             const auto t0 = Clock::now();
             gsm.SetConnected(true);
-            if (!WaitMessages([&] { return connects > before; }, 30000)) {
+            if (!WaitUntil([&] { return connects > before; }, 30000)) {
                 std::fprintf(stderr, "no connection\n");
                 return 1;
             }
             times.push_back(MsSince(t0));
             gsm.SetConnected(false);
-            WaitMessages([&] { return !gsm.Connected(); }, 5000);
+            WaitUntil([&] { return !gsm.Connected(); }, 5000);
         }
         std::printf(
             "Connected := True -> OnConnected, ATDelay %d ms: median %.1f ms, max %.1f "
@@ -142,9 +133,9 @@ int main(int argc, char** argv) {
     gsm.SetATDelay(20);
     const int connectsBefore = connects;
     gsm.SetConnected(true);
-    WaitMessages([&] { return connects > connectsBefore; }, 30000);
+    WaitUntil([&] { return connects > connectsBefore; }, 30000);
     // The commands queued at connection (listings, phone books) run first.
-    WaitMessages([&] { return gsm.GSMThread()->CommandCount() == 0; }, 30000);
+    WaitUntil([&] { return gsm.GSMThread()->CommandCount() == 0; }, 30000);
     Idle(1);
     gsm.SetSMSNumber("600100200");
     gsm.SetSMSText(std::string(400, 'x'));
@@ -153,7 +144,7 @@ int main(int argc, char** argv) {
         const int before = sends;
         const auto t0 = Clock::now();
         gsm.SendSMS();
-        if (!WaitMessages([&] { return sends == before + 3; }, 30000)) {
+        if (!WaitUntil([&] { return sends == before + 3; }, 30000)) {
             std::fprintf(stderr, "message not sent\n");
             return 1;
         }

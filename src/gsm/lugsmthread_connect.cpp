@@ -2,16 +2,11 @@
 // identifying it and reading its storage and phone-book sizes.
 #include "gsm/lugsmthread.h"
 #include "gsm/modemreplies.h"
+#include "net/netutil.h"
 
 namespace {
 
 bool Failed(const std::string& reply) { return reply.find("myERR") != std::string::npos; }
-
-std::string Trimmed(const std::string& s) {
-    const size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
-}
 
 // The phone books are read in one request each; a modem claiming more entries than this
 // is read only this far.
@@ -142,9 +137,9 @@ void TLuGSMThread::Identify() {
         Log(std::string(c) + " -> " + SendSerialAT(c, true));
     Log("CGMM -> " + SendSerialAT("AT+CGMM", true));
     TModemIdentity id;
-    id.Model = Trimmed(ReplyLine(maker, 1)) + "/" + Trimmed(ReplyLine(model, 1));
-    id.IMEI = Trimmed(ReplyLine(SendSerialAT("AT+CGSN", true), 1));
-    id.Bios = Trimmed(WithoutFinalOk(SendSerialAT("AT+CGMR", true)));
+    id.Model = TrimText(ReplyLine(maker, 1)) + "/" + TrimText(ReplyLine(model, 1));
+    id.IMEI = TrimText(ReplyLine(SendSerialAT("AT+CGSN", true), 1));
+    id.Bios = TrimText(WithoutFinalOk(SendSerialAT("AT+CGMR", true)));
     Log(id.IMEI);
     Log(id.Bios);
     RaiseAfterComRx();

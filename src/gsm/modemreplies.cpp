@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "net/netutil.h"
 #include "toolkit/stringlist.h"
 
 namespace {
@@ -40,12 +41,6 @@ std::vector<int> GroupValues(const std::string& inside) {
     }
 }
 
-std::string Trimmed(const std::string& s) {
-    const size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
-}
-
 // The text after tag on the line that holds it.
 bool TextAfterTag(const std::string& reply, const std::string& tag, std::string& rest) {
     const size_t p = reply.find(tag);
@@ -61,7 +56,7 @@ std::vector<std::string> Fields(const std::string& text) {
     size_t start = 0;
     for (;;) {
         const size_t comma = text.find(',', start);
-        fields.push_back(Trimmed(text.substr(start, comma - start)));
+        fields.push_back(TrimText(text.substr(start, comma - start)));
         if (comma == std::string::npos) return fields;
         start = comma + 1;
     }
@@ -70,7 +65,7 @@ std::vector<std::string> Fields(const std::string& text) {
 }  // namespace
 
 bool ReadBoundedInt(const std::string& text, int low, int high, int& value) {
-    const std::string t = Trimmed(text);
+    const std::string t = TrimText(text);
     size_t i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
@@ -186,11 +181,11 @@ std::string ReplyLine(const std::string& reply, size_t n) {
 std::string WithoutFinalOk(const std::string& reply) {
     TStringList lines;
     lines.SetText(reply);
-    while (!lines.Empty() && Trimmed(lines[lines.Count() - 1]).empty())
+    while (!lines.Empty() && TrimText(lines[lines.Count() - 1]).empty())
         lines.Delete(lines.Count() - 1);
-    if (!lines.Empty() && Trimmed(lines[lines.Count() - 1]) == "OK")
+    if (!lines.Empty() && TrimText(lines[lines.Count() - 1]) == "OK")
         lines.Delete(lines.Count() - 1);
-    while (!lines.Empty() && Trimmed(lines[lines.Count() - 1]).empty())
+    while (!lines.Empty() && TrimText(lines[lines.Count() - 1]).empty())
         lines.Delete(lines.Count() - 1);
     return lines.Text();
 }

@@ -5,14 +5,9 @@
 #include <fstream>
 
 #include "gsm/modemreplies.h"
+#include "net/netutil.h"
 
 namespace {
-
-std::string Trimmed(const std::string& s) {
-    const size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
-}
 
 bool SameNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -47,14 +42,14 @@ int ReadReferenceNumber(const std::string& path, const std::string& key) {
     std::string line;
     bool inSection = false;
     while (std::getline(in, line)) {
-        line = Trimmed(line);
+        line = TrimText(line);
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             inSection = SameNoCase(line, "[RefNum]");
             continue;
         }
         const size_t eq = line.find('=');
-        if (!inSection || eq == std::string::npos || !SameNoCase(Trimmed(line.substr(0, eq)), key))
+        if (!inSection || eq == std::string::npos || !SameNoCase(TrimText(line.substr(0, eq)), key))
             continue;
         int value = 0;
         return ReadBoundedInt(line.substr(eq + 1), -2147483647 - 1, 2147483647, value) ? value : 0;

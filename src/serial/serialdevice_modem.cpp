@@ -81,6 +81,13 @@ std::string TSerialDevice::ReadReplyLine(int lineTimeout) {
                 SetError(ErrTimeout);
                 return "";
             }
+            // The new bytes go behind the partial line: a read would hand back the held
+            // part alone and never reach them.
+            std::string held;
+            held.swap(LineBuffer);
+            const std::string fresh = ReadChunk(0);
+            LineBuffer = held + fresh;
+            if (FLastError != 0 && FLastError != ErrTimeout) return "";
         }
         const std::string line = ReadLine(0);
         if (FLastError != ErrTimeout) return line;

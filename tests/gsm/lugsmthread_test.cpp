@@ -153,6 +153,30 @@ TEST_F(GsmLinkTest, TheCheckTimerQueuesTheBatteryAndSignalReadings) {
     }));
 }
 
+TEST_F(GsmLinkTest, AFloodWithoutLineEndsWhileConnectedIsReadInBoundedPieces) {
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(WaitUntil([&] { return Gsm->GSMThread()->CommandCount() == 0; }));
+    Modem->Control("flood 1000000");
+    Modem->Control("say OK");
+    Gsm->SetATCommand("AT+COPS?");
+    ASSERT_TRUE(WaitUntil([&] { return Logged("Tiktaal Net"); }, 20000));
+    EXPECT_TRUE(Gsm->Connected());
+    for (const auto& l : LogLines) EXPECT_LE(l.size(), TLuGSMThread::MaxReplyText + 4096);
+}
+
+TEST_F(GsmLinkTest, AModemVanishingMidExchangeIsReconnected) {
+    Options.VanishOn = {"AT+CGSN"};  // during identification
+    Options.ReturnAfterMs = 100;
+    Gsm->SetACTimerInterval(600000);
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(WaitUntil([&] { return Disconnects == 1; }));
+    EXPECT_TRUE(ErrorSeen("SendSerialAT error ["));
+    ASSERT_TRUE(WaitUntil([&] { return Modem->Present(); }));
+    Gsm->AutoConnectTimer().Tick();
+    ASSERT_TRUE(WaitUntil([&] { return Connects == 2; }));
+    EXPECT_EQ(Model, "TIKTAAL/TMS-900");
+}
+
 TEST_F(GsmLinkTest, ASilentModemFailsTheConnectionWithinItsBound) {
     Options.Silent = true;
     StartModem();

@@ -20,17 +20,18 @@ pids+=($!)
 export QT_QPA_PLATFORM=offscreen TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
 
 errors() { grep 'clock set, error' "$work/board.log" | awk '{print $(NF-1)}'; }
-# Of the last N errors (ms): the median, the 99th percentile of the size |error|, the range.
+# Of the last N errors (ms): the median, the 99th percentile of the size |error|, how many
+# are within 2 ms, the range.
 summary() {
   local values
   values=$(errors | tail -n "$count" | awk '{ printf "%.6f\n", $1 * 1000 }' | sort -g)
   printf '%s\n' "$values" | awk -v sizes="$(printf '%s\n' "$values" | awk '{ print ($1 < 0 ? -$1 : $1) }' | sort -g | tr '\n' ' ')" '
-    { v[NR] = $1 }
+    { v[NR] = $1; if ($1 >= -2 && $1 <= 2) near++ }
     END {
       k = split(sizes, a, " "); p = int(k * 0.99 + 0.999999); if (p < 1) p = 1;
       m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-      printf "median %+.3f ms, p99 of |error| %.3f ms, range %+.3f to %+.3f ms (%d lines)",
-             m, a[p], v[1], v[NR], NR }'
+      printf "median %+.3f ms, p99 of |error| %.3f ms, %d within 2 ms, range %+.3f to %+.3f ms (%d lines)",
+             m, a[p], near, v[1], v[NR], NR }'
 }
 
 run_mode() {

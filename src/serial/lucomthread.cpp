@@ -16,13 +16,21 @@ namespace {
 
 const char CR = '\r';
 
-// Sleeps to a moment of the PC clock, to well under a millisecond.
-void SleepUntil(std::chrono::system_clock::time_point when) {
-    const auto ns =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
-    if (ns <= 0) return;
-    const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+// Sleeps to a moment of the PC clock, then watches the clock for the last stretch: a wake-up
+// from sleep comes a tenth of a millisecond late and, on a busy machine, now and then several
+// milliseconds; a thread that is already running is on time.
+constexpr auto WatchedStretch = std::chrono::milliseconds(2);
+
+void WaitUntilPrecisely(std::chrono::system_clock::time_point when) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        (when - WatchedStretch).time_since_epoch())
+                        .count();
+    if (ns > 0) {
+        const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+    }
+    while (std::chrono::system_clock::now() < when) {
     }
 }
 constexpr int ThreadExceptionCode = -200;
@@ -304,7 +312,7 @@ void TLuComThread::WriteTimedLine() {
     const TLuComPort::TLinkSettings s = Owner->LinkSettings();
     const std::string wire =
         FrameLine(line.Text, line.General, s.UseCRC, s.UseRS485, s.RS485adr) + CR;
-    SleepUntil(start);
+    WaitUntilPrecisely(start);
     const auto started = std::chrono::system_clock::now();
     Serial.WriteBuffer(wire.data(), static_cast<int>(wire.size()));
     const int err = Serial.LastError();

@@ -26,7 +26,7 @@ public:
     static constexpr int QuietWait = 100;
     static constexpr int WritableWait = 100;
     // The last stretch before a timed line's start is slept precisely, not polled.
-    static constexpr int TimedSleep = 3;
+    static constexpr int TimedSleep = 5;
     static constexpr int WriteFailureLimit = 4;
     // The longest reply line handed on in one piece; a flood without CR comes in pieces.
     static constexpr int MaxReplyLength = 4096;

@@ -35,14 +35,16 @@ const char* CallStatusName(int status) {
 }  // namespace
 
 TToolEvent SmsEvent(const std::string& from, const std::string& timestamp, const std::string& text,
-                    int reference, int parts, bool partial) {
+                    int reference, int parts, bool partial, int part) {
     TToolEvent e{"sms", {Str("from", from), Str("timestamp", timestamp), Str("text", text)}, ""};
     e.Line = "sms from " + from + " at " + timestamp;
     if (parts > 1) {
         e.Fields.push_back(Num("reference", reference));
         e.Fields.push_back(Num("parts", parts));
-        e.Line += " (" + std::to_string(parts) + " parts" + (partial ? ", partial" : "") + ")";
+        e.Line += " (" + (part > 0 ? "part " + std::to_string(part) + " of " : std::string()) +
+                  std::to_string(parts) + " parts" + (partial ? ", partial" : "") + ")";
     }
+    if (part > 0) e.Fields.push_back(Num("part", part));
     if (partial) e.Fields.push_back(Flag("partial", true));
     e.Line += ": " + OneLine(text);
     return e;

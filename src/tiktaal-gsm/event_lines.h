@@ -18,8 +18,9 @@ struct TToolEvent {
     std::string Line;  // the plain-text form
 };
 
+// part: the one part a partial message holds, 0 otherwise.
 TToolEvent SmsEvent(const std::string& from, const std::string& timestamp, const std::string& text,
-                    int reference, int parts, bool partial);
+                    int reference, int parts, bool partial, int part = 0);
 TToolEvent ReportEvent(const std::string& number, int reference, int status,
                        const std::string& timestamp);
 TToolEvent RingEvent(const std::string& number);

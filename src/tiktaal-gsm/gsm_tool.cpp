@@ -280,7 +280,7 @@ private:
     }
 
     void PrintMessage(const TJoinedMessage& m) {
-        Print(SmsEvent(m.From, m.Timestamp, m.Text, m.Reference, m.Parts, m.Partial));
+        Print(SmsEvent(m.From, m.Timestamp, m.Text, m.Reference, m.Parts, m.Partial, m.Part));
     }
     void Print(const TToolEvent& e) { PrintLine(EventLine(e, O.Json)); }
 

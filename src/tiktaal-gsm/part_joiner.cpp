@@ -11,7 +11,8 @@ std::vector<TJoinedMessage> TPartJoiner::Add(const std::string& from, const std:
                                              const std::string& text, int reference, int part,
                                              int parts, int64_t nowMs) {
     if (parts <= 1 || parts > MaxParts || part < 1 || part > parts)
-        return {{from, timestamp, text, reference, parts < 1 ? 1 : parts, parts > 1}};
+        return {{from, timestamp, text, reference, parts < 1 ? 1 : parts, parts > 1,
+                 parts > 1 ? part : 0}};
     const std::string key = from + "\n" + std::to_string(reference) + "\n" + std::to_string(parts);
     TPending& p = FPending[key];
     if (p.Texts.empty()) p = {from, timestamp, reference, parts, nowMs, {}};
@@ -45,5 +46,6 @@ std::vector<TJoinedMessage> TPartJoiner::Flush() {
 TJoinedMessage TPartJoiner::Joined(const TPending& p, bool partial) {
     TJoinedMessage m{p.From, p.Timestamp, "", p.Reference, p.Parts, partial};
     for (const auto& [part, text] : p.Texts) m.Text += text;
+    if (partial && p.Texts.size() == 1) m.Part = p.Texts.begin()->first;
     return m;
 }

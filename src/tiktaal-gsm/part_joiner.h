@@ -11,6 +11,7 @@ struct TJoinedMessage {
     std::string From, Timestamp, Text;
     int Reference = 0, Parts = 1;
     bool Partial = false;
+    int Part = 0;  // the one part a partial message holds; 0 for a whole one or several parts
 };
 
 class TPartJoiner {

@@ -49,6 +49,8 @@ TEST(GsmToolEvents, PlainAndJsonLines) {
               "{\"event\":\"sms\",\"from\":\"+48\",\"timestamp\":\"2025-01-20 12:34:56\","
               "\"text\":\"a \\\"b\\\"\\u000d\\u000ac\\\\\",\"reference\":7,\"parts\":2,"
               "\"partial\":true}");
+    EXPECT_EQ(EventLine(SmsEvent("+48", "t", "x", 7, 3, true, 2), false),
+              "sms from +48 at t (part 2 of 3 parts, partial): x");
     EXPECT_EQ(EventLine(BatteryEvent(80, true), true),
               "{\"event\":\"battery\",\"level\":80,\"ac\":true}");
     EXPECT_EQ(EventLine(CallEvent(false, 3), false), "call none");
@@ -69,6 +71,7 @@ TEST(GsmToolJoiner, PartsJoinedOnceWholeOrPartialAfterTheWait) {
     ASSERT_EQ(late.size(), 1u);
     EXPECT_EQ(late[0].From, "B");
     EXPECT_TRUE(late[0].Partial);
+    EXPECT_EQ(late[0].Part, 1);
     EXPECT_EQ(j.Add("C", "t", "odd", 1, 4, 3, 0).at(0).Text, "odd");  // part beyond its total
     EXPECT_EQ(j.Add("C", "t", "single", -1, -1, 1, 0).at(0).Parts, 1);
     j.Add("D", "t", "first", 9, 1, 2, 0);

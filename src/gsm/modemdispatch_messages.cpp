@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "gsm/hex.h"
 #include "gsm/modemdispatch.h"
 #include "gsm/modemdispatch_text.h"
 #include "gsm/recordpdu.h"
@@ -49,6 +50,17 @@ std::string Decipher(const std::string& framed, const std::string& pin) {
     if (!plain) return "Decoding ERROR";
     // The sender enciphers the key in front of the text.
     return StartsWith(*plain, key) ? plain->substr(key.size()) : *plain;
+}
+
+// A status report's recipient as messages name their senders: "+" for an international
+// number (type of number 1), which the record decoder leaves out.
+std::string RecipientNumber(const std::string& pdu, const std::string& digits) {
+    int scOctets = 0, type = 0;
+    if (digits.empty() || !TryReadOctet(pdu, 0, scOctets)) return digits;
+    // Service centre, first octet, TP-MR and the address length come before the type.
+    const size_t typePos = 2 * (1 + static_cast<size_t>(scOctets) + 3);
+    if (!TryReadOctet(pdu, typePos, type) || ((type >> 4) & 7) != 1) return digits;
+    return "+" + digits;
 }
 
 }  // namespace
@@ -140,7 +152,7 @@ void TModemDispatch::RaiseStatusReport(const std::string& pdu, const TSmsPdu& re
     TDispatchedSms sms;
     sms.Pdu = pdu;
     sms.Text = "Status REPORT ";
-    sms.TelNr = record.Address;
+    sms.TelNr = RecipientNumber(pdu, record.Address);
     sms.UDHInfo.Reference = record.MessageReference;
     sms.UDHInfo.Delivered = record.Status < 3 ? 1 : 0;
     sms.UDHInfo.Status = record.Status;

@@ -129,7 +129,7 @@ TEST_F(ModemDispatch, ListingReadByIndexAndStatusReports) {
     D.DispatchReply("+CMGL: 3,1,,20\r\n" + Deliver("one") + "\r\n+CMGL: 4,1,,25\r\n" +
                     StatusReportPdu + "\r\n+CMGL: 5,1,,9\r\nZZ\r\n+CMGL: 6,1,,9\r\n0007\r\nOK\r\n");
     EXPECT_EQ(Events(), (Strings{"afterrx", "sms +48123456789|one|", "afterrx",
-                                 "report 48123456789|Status REPORT |"}));
+                                 "report +48123456789|Status REPORT |"}));
     EXPECT_EQ(T.Queue, (std::deque<std::string>{"AT+CMGD=3", "AT+CMGD=4"}));
     ASSERT_EQ(T.Errors.size(), 2u);
     EXPECT_EQ(T.Errors[1].rfind("Thread (+CMGL:) ERROR: ", 0), 0u);
@@ -147,7 +147,7 @@ TEST_F(ModemDispatch, ListingReadByIndexAndStatusReports) {
 
     D.DispatchReply("\r\n+CDS: 25\r\n" + StatusReportPdu + "\r\n");
     D.DispatchReply("+CDS: 25\r\n" + Deliver("not a report") + "\r\n");
-    EXPECT_EQ(Events().back(), "report 48123456789|Status REPORT |");
+    EXPECT_EQ(Events().back(), "report +48123456789|Status REPORT |");
     EXPECT_EQ(T.Errors.size(), 3u);
 }
 

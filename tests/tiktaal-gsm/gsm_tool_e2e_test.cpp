@@ -209,7 +209,7 @@ TEST_F(GsmToolTest, ListensAndPrintsEachEventOnceRight) {
     EXPECT_EQ(Count(r.Out, from + "\"text\":\"stored and joined\",\"reference\":9,\"parts\":2}"), 1)
         << r.Out;
     EXPECT_EQ(Count(r.Out,
-                    "{\"event\":\"report\",\"number\":\"48123456789\",\"reference\":42,"
+                    "{\"event\":\"report\",\"number\":\"+48123456789\",\"reference\":42,"
                     "\"status\":70,\"delivered\":false,"),
               1)
         << r.Out;

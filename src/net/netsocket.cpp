@@ -419,13 +419,28 @@ int TNetSocket::ReceiveBytes(void* buffer, int length) { return ReceiveDatagram(
 int TNetSocket::ReceiveDatagram(void* buffer, int length) {
     if (StopCheck()) return 0;
     Throttle(length, false);
-    socklen_t size = sizeof(FPeerAddr);
     TSockAddr sender{};
-    const int result = static_cast<int>(RetryOnEintr([&] {
-        return recvfrom(FHandle, buffer, static_cast<size_t>(length), 0, &sender.Any, &size);
-    }));
+    iovec data{buffer, static_cast<size_t>(length)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_name = &sender.Any;
+    message.msg_namelen = sizeof(sender);
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const int result =
+        static_cast<int>(RetryOnEintr([&] { return recvmsg(FHandle, &message, 0); }));
     TakeSocketError(result < 0 ? kSocketError : 0);
     if (result >= 0) FPeerAddr = sender;
+    FLastArrivalNs = 0;
+    for (cmsghdr* c = result >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; c;
+         c = CMSG_NXTHDR(&message, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec ts{};
+            std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+            FLastArrivalNs = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+        }
     ReportErrors();
     if (result > 0) {
         FBytesReceived += result;
@@ -433,6 +448,12 @@ int TNetSocket::ReceiveDatagram(void* buffer, int length) {
         DoMonitor(false, buffer, result);
     }
     return result < 0 ? 0 : result;
+}
+
+void TNetSocket::SetArrivalStamps(bool on) {
+    const int value = on ? 1 : 0;
+    if (FHandle != kInvalidSocket)
+        setsockopt(FHandle, SOL_SOCKET, SO_TIMESTAMPNS, &value, sizeof value);
 }
 
 int TNetSocket::PendingSocketError() {

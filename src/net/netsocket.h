@@ -155,6 +155,11 @@ public:
     virtual int PeekBytes(void* buffer, int length, int timeout);
     virtual uint8_t PeekOneByte(int timeout);
     virtual int PendingByteCount();
+    // The kernel's stamp of each datagram's arrival (SO_TIMESTAMPNS): the moment it reached
+    // the socket, however late the reader woke up. LastArrivalNs is CLOCK_REALTIME in ns, 0
+    // when the last datagram carried none.
+    void SetArrivalStamps(bool on);
+    int64_t LastArrivalNs() const { return FLastArrivalNs; }
     // The socket's pending error (SO_ERROR), which reading clears; 0 for none.
     int PendingSocketError();
     virtual void TakeSocketError(int result);
@@ -213,6 +218,7 @@ protected:
     int FHandle = kInvalidSocket;
     int FErrorCode = 0;
     bool FPeerAborted = false;
+    int64_t FLastArrivalNs = 0;
     std::string FErrorText;
     std::string FPending;
     bool FAfterCR = false, FAfterLF = false;

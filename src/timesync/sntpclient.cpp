@@ -121,7 +121,7 @@ bool TSntpClient::AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uin
             left = rest > 0 ? static_cast<int>(rest) : 0;
         }
         FBuffer = FSock.ReceiveAvailable(left);
-        received = ClockStampNow();
+        received = ArrivalOfLastDatagram();
         if (FSock.ErrorCode() != 0) return false;
         // Anything not provably ours is ignored and the wait goes on: a datagram from
         // another address or port, one too short to carry our nonce, or a wrong echo.
@@ -135,6 +135,18 @@ bool TSntpClient::AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uin
         }
         if (left == 0) return false;
     }
+}
+
+TClockStamp TSntpClient::ArrivalOfLastDatagram() {
+    TClockStamp now = ClockStampNow();
+    // The kernel's stamp, when there is one: a busy machine may wake this thread late, and
+    // that lateness is no part of the round trip.
+    const int64_t late = now.RealNs - FSock.LastArrivalNs();
+    if (FSock.LastArrivalNs() > 0 && late >= 0 && late < 1000000000) {
+        now.RealNs -= late;
+        now.MonoNs -= late;
+    }
+    return now;
 }
 
 void TSntpClient::MeasureOffset(const TNtpPacket& reply, const TClockStamp& sent,
@@ -163,6 +175,7 @@ bool TSntpClient::QuerySntp() {
     if (FSock.ErrorCode() != 0) return false;
     FSock.ConnectTo(FTargetHost, FTargetPort);
     if (FSock.ErrorCode() != 0) return false;
+    FSock.SetArrivalStamps(true);
     const TSockAddr server = FSock.PeerAddr();
     uint32_t nonceSeconds = 0, nonceFraction = 0;
     TClockStamp sent, received;

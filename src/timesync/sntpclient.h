@@ -82,6 +82,7 @@ private:
     bool SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction, TClockStamp& sent);
     bool AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uint32_t nonceFraction,
                     uint32_t sentAt, TNtpPacket& reply, TClockStamp& received);
+    TClockStamp ArrivalOfLastDatagram();
     void MeasureOffset(const TNtpPacket& reply, const TClockStamp& sent,
                        const TClockStamp& received);
     void AdjustClock();

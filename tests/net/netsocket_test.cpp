@@ -1,8 +1,11 @@
 #include "net/netsocket.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "net/loopback_peers.h"
@@ -64,6 +67,23 @@ TEST_F(UdpSocketTest, ExchangeAndSenderBecomesPeer) {
     FSock.SendText("other");
     EXPECT_EQ(FSock.ReceiveAvailable(2000), "from elsewhere");
     EXPECT_NE(FSock.RemotePortNumber(), FResponder->Port());
+}
+
+TEST_F(UdpSocketTest, ArrivalStampsAreTheKernelsWhenAskedFor) {
+    FSock.ConnectTo("127.0.0.1", FResponder->PortText());
+    FSock.SendText("hello");
+    EXPECT_EQ(FSock.ReceiveAvailable(2000), "echo:hello");
+    EXPECT_EQ(FSock.LastArrivalNs(), 0);  // none unless asked for
+    FSock.SetArrivalStamps(true);
+    timespec before{}, after{};
+    clock_gettime(CLOCK_REALTIME, &before);
+    FSock.SendText("hello");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a reader that wakes late
+    EXPECT_EQ(FSock.ReceiveAvailable(2000), "echo:hello");
+    clock_gettime(CLOCK_REALTIME, &after);
+    const auto ns = [](const timespec& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    EXPECT_GT(FSock.LastArrivalNs(), ns(before));
+    EXPECT_LT(FSock.LastArrivalNs(), ns(after) - 40000000);  // when it came, not when read
 }
 
 TEST_F(UdpSocketTest, SilentPeerTimesOut) {

@@ -174,9 +174,14 @@ public:
         FThread = std::thread([this] { Run(); });
     }
     ~TTcpServer() {
-        FStop = true;
-        FThread.join();
+        Stop();
         close(FListen);
+    }
+    // Ends the connection script and joins its thread while the owner's pointer to this
+    // server is still set: scripts that reach the server through it must never see it null.
+    void Stop() {
+        FStop = true;
+        if (FThread.joinable()) FThread.join();
     }
     uint16_t Port() const { return LocalPort(FListen); }
     std::string PortText() const { return std::to_string(Port()); }

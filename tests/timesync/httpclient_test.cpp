@@ -36,7 +36,10 @@ protected:
         return FClient.SendRequest("GET", FServer->Url(path));
     }
     std::string Body() { return FClient.Document().str(); }
-    void TearDown() override { FServer.reset(); }
+    void TearDown() override {
+        if (FServer) FServer->Stop();
+        FServer.reset();
+    }
 
     std::unique_ptr<TTcpServer> FServer;
     THttpClient FClient;

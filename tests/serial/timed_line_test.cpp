@@ -2,6 +2,7 @@
 // at the baud rate and prints how far the time a line names was from its CR's arrival.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -48,9 +49,12 @@ TEST_P(TimedLine, TheCRArrivesOnItsSecondAndOtherLinesDoNotWait) {
         port.SendStr("now" + std::to_string(i), false);
         ASSERT_TRUE(WaitUntil([&] { return board.ClockErrors().size() == i; }, 3000));
     }
-    // The benchmark gives the real spread; this only says the line lands on its second (a
-    // busy machine may wake the link thread late now and then).
-    for (double e : board.ClockErrors()) EXPECT_LT(std::fabs(e), 0.050) << e;
+    // The benchmark gives the real spread; this only says the lines land on their second (a
+    // busy machine may wake the link thread late now and then, so one close one suffices).
+    const std::vector<double> errors = board.ClockErrors();
+    EXPECT_TRUE(
+        std::any_of(errors.begin(), errors.end(), [](double e) { return std::fabs(e) < 0.005; }));
+    for (double e : errors) EXPECT_LT(std::fabs(e), 0.100) << e;
     const auto received = board.Lines("received:");
     ASSERT_EQ(received.size(), 4u);
     EXPECT_NE(received[0].find("now1"), std::string::npos);

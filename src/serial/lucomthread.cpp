@@ -339,10 +339,12 @@ void TLuComThread::MeasureWriteLatency(std::chrono::system_clock::time_point sta
            std::chrono::system_clock::now() < limit)
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     const auto drained = std::chrono::system_clock::now();
+    // A port held back by flow control says nothing about its latency.
+    if (drained >= limit || Serial.LastError() != 0) return;
     const int64_t spent =
         std::chrono::duration_cast<std::chrono::microseconds>(drained - started).count() -
         Owner->WireTime(characters).count();
-    const int64_t latency = std::max<int64_t>(spent, 0);
+    const int64_t latency = std::clamp<int64_t>(spent, 0, MaxWriteLatencyUs);
     const int64_t old = Owner->FWriteLatencyUs;
     Owner->FWriteLatencyUs = FLatencyKnown ? (3 * old + latency) / 4 : latency;
     FLatencyKnown = true;

@@ -27,6 +27,8 @@ public:
     static constexpr int WritableWait = 100;
     // The last stretch before a timed line's start is slept precisely, not polled.
     static constexpr int TimedSleep = 5;
+    // The most write latency a timed line is moved forward by (µs).
+    static constexpr int64_t MaxWriteLatencyUs = 100000;
     static constexpr int WriteFailureLimit = 4;
     // The longest reply line handed on in one piece; a flood without CR comes in pieces.
     static constexpr int MaxReplyLength = 4096;

@@ -185,7 +185,6 @@ private:
     TModemAbilities FAbilities;
     std::string FIndicatorList;
     std::string FCharacterSet;
-    bool FCommandRunning = false;
     bool FKeepLinkSent = false;  // once per batch of message parts
     std::string FCurrentCommand;
 

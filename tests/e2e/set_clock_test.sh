@@ -30,12 +30,13 @@ responder_at() {  # PORT OFFSET
 responder_at $base 7200
 responder_at $((base + 1)) 7200.8
 
-# run SOURCES...: the program until the helper was asked once (or 5 s), then stopped.
+# run SOURCES...: the program until the helper was asked once (or 15 s on a slow, busy
+# machine), then stopped.
 run() {
   rm -f "$work/asked"
   "$tiktaal" --set-clock=always "$@" >"$work/tiktaal.log" 2>&1 &
   local app=$!
-  for _ in $(seq 100); do [ -s "$work/asked" ] && break; sleep 0.05; done
+  for _ in $(seq 300); do [ -s "$work/asked" ] && break; sleep 0.05; done
   kill -TERM "$app"
   wait "$app" 2>/dev/null
 }

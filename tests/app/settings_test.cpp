@@ -1,7 +1,10 @@
 #include "app/settings.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -97,6 +100,29 @@ TEST(Settings, ReadOnlyFileIsNeverReplaced) {
     EXPECT_EQ(cfg.ReadStore(), "REGEDIT4\n[Software\\Tiktaal]\n\"ATString\"=\"X=\"\n");
     ASSERT_EQ(events.Lines().size(), 1u);
     EXPECT_NE(events.Lines()[0].find(": Permission denied"), std::string::npos);
+}
+
+// A user with no passwd entry and no HOME: nothing is saved, and that is said once.
+TEST(Settings, WithoutAnyHomeNothingIsSavedAndThatIsSaidOnce) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become a user without a passwd entry";
+    uid_t uid = 54321;
+    while (getpwuid(uid)) ++uid;
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(uid) != 0 || setuid(uid) != 0) _exit(10);
+        unsetenv("HOME");
+        unsetenv("XDG_CONFIG_HOME");
+        std::vector<std::string> lines;
+        SetEventLogSink([&](const std::string& l) { lines.push_back(l); });
+        const bool written = RegWriteString("ATString", "X=", SettingsKey) ||
+                             RegWriteInteger("baudRate", 3, SettingsKey);
+        _exit(!UserStorePath().empty() ? 11 : written ? 12 : lines.size() != 1 ? 13 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no such user, 11: a store path, 12: written, "
+                                         "13: not said exactly once";
 }
 
 TEST(Settings, NoHomeMeansNoStoreNotASharedFolder) {

@@ -20,7 +20,7 @@ TEST_F(GsmLinkTest, ARefusedMessageEndsAtOnceWithTheModemsCode) {
     const auto start = std::chrono::steady_clock::now();
     SendText("hello");
     ASSERT_TRUE(WaitUntil([&] { return Sends.size() == 1; }, 30000));
-    EXPECT_LT(MsSince(start), 3000);  // not the 18.5 s of a time-out
+    EXPECT_LT(MsSince(start), 10000);  // not the 18.5 s of a time-out
     EXPECT_TRUE(ErrorSeen("SendSMS error: +CMS ERROR: 500"));
     EXPECT_FALSE(ErrorSeen("TimeOUT"));
     EXPECT_EQ(Sends[0].Status, 1);  // the second attempt went through
@@ -34,7 +34,7 @@ TEST_F(GsmLinkTest, AThirdNumberedRefusalDropsThePartWithTheCode) {
     const auto start = std::chrono::steady_clock::now();
     SendText("hello");
     ASSERT_TRUE(WaitUntil([&] { return ErrorSeen("SMS REJECTED"); }, 30000));
-    EXPECT_LT(MsSince(start), 5000);
+    EXPECT_LT(MsSince(start), 15000);  // three time-outs would take 55 s
     EXPECT_TRUE(ErrorSeen("SendSMS error: SMS REJECTED (+CMS ERROR: 500)"));
     ASSERT_EQ(Sends.size(), 1u);
     EXPECT_EQ(Sends[0].Status, 0);
@@ -46,7 +46,7 @@ TEST_F(GsmLinkTest, ARefusedCommandEndsAtOnceWithTheModemsCode) {
     Gsm->SetATTimeout(3000);  // a refusal taken for silence would cost 3 s a line
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(Connect());
-    EXPECT_LT(MsSince(start), 2000);
+    EXPECT_LT(MsSince(start), 3500);  // the refused probe alone would cost 3 s as silence
     EXPECT_TRUE(Logged("AT+CMER -----> NOT AVAILABLE!"));
     Gsm->SetATCommand("AT+COPS?");
     ASSERT_TRUE(WaitUntil([&] { return ErrorSeen("+CME ERROR: 100  ----> [ AT+COPS?]"); }, 2000));
@@ -57,6 +57,8 @@ TEST_F(GsmLinkTest, PhoneBookNamesAreReadInUcs2AndThePreviousSetIsRestored) {
     Options.Charset = "IRA";
     ASSERT_TRUE(Connect());
     ASSERT_TRUE(WaitUntil([&] { return Modem->CountReceived("AT+CSCS=\"IRA\"") == 1; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Gsm->PhoneBook().Text().find("Łukasz") != std::string::npos; }));
     const auto r = Modem->Received();
     const long select = FirstAt(r, "AT+CSCS=\"UCS2\""), read = FirstAt(r, "AT+CPBR=1,"),
                restore = FirstAt(r, "AT+CSCS=\"IRA\"");

@@ -12,14 +12,7 @@ board=$2
 responder=$3
 . "$(dirname "$0")/../../scripts/lib/peers.sh"
 
-work=$(mktemp -d /tmp/tiktaal-board-e2e.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+tiktaal_begin_test tiktaal-board-e2e
 fail() { echo "FAIL: $*"; echo "--- tiktaal"; cat "$work/tiktaal.log"; echo "--- board";
          cat "$work/board.log"; exit 1; }
 

@@ -13,14 +13,7 @@ command -v chronyd >/dev/null || { echo "SKIP: chronyd is not installed"; exit 7
 command -v socat >/dev/null || { echo "SKIP: socat is not installed"; exit 77; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: chronyd needs root"; exit 77; }
 
-work=$(mktemp -d /tmp/tiktaal-e2e.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+tiktaal_begin_test tiktaal-e2e
 fail() { echo "FAIL: $*"; echo "--- tiktaal"; cat "$work/tiktaal.log"; echo "--- board";
          cat "$work/board.log"; echo "--- chrony"; cat "$work/chrony.log"; exit 1; }
 

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "net/netutil.h"
+
 namespace {
 const std::string DevPrefix = "/dev/";
 
@@ -14,12 +16,6 @@ bool IsComName(const std::string& s) {
     return true;
 }
 
-std::string Trimmed(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
 }  // namespace
 
 std::string PortShortName(const std::string& path) {
@@ -30,7 +26,7 @@ std::string PortShortName(const std::string& path) {
 }
 
 std::string PortPathFromText(const std::string& text) {
-    const std::string name = Trimmed(text);
+    const std::string name = TrimText(text);
     if (name.empty() || name[0] == '/' || IsComName(name)) return name;
     return DevPrefix + name;
 }

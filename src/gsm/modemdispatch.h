@@ -124,7 +124,6 @@ public:
 
     void DispatchReply(const std::string& text);
     void SetIndicatorNumbers(const TIndicatorNumbers& numbers) { FIndicators = numbers; }
-    const TIndicatorNumbers& IndicatorNumbers() const { return FIndicators; }
 
 private:
     using TLines = std::vector<std::string_view>;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gsm/smsdecoder.h"
+#include "gsm/codecs/smsdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string pdu(reinterpret_cast<const char*>(data), size);

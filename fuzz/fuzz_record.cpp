@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gsm/recordpdu.h"
+#include "gsm/codecs/recordpdu.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string pdu(reinterpret_cast<const char*>(data), size);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gsm/recordpdu.h"
+#include "gsm/codecs/recordpdu.h"
 #include "toolkit/datetime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

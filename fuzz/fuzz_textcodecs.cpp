@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "gsm/address.h"
-#include "gsm/gsm7.h"
-#include "gsm/gsmerrors.h"
-#include "gsm/octetcodecs.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/address.h"
+#include "gsm/codecs/gsm7.h"
+#include "gsm/codecs/gsmerrors.h"
+#include "gsm/codecs/octetcodecs.h"
+#include "gsm/codecs/utf.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "gsm/smsdecoder.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/smsdecoder.h"
+#include "gsm/codecs/utf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string pdu(reinterpret_cast<const char*>(data), size);

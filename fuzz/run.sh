@@ -13,13 +13,10 @@ out=$here/out
 cxx=${FUZZ_CXX:-clang++}
 targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch
          httpframing instance modemreplies)
-# The codecs, the reply readers and the report dispatch of src/gsm; the component and its
+# The SMS codecs, the report dispatch and the modem-reply readers; the component and its
 # thread need the toolkit.
-gsm_sources=()
-for f in "$root"/src/gsm/*.cpp; do
-  case $(basename "$f") in lugsm*) ;; *) gsm_sources+=("$f") ;; esac
-done
-sources=("${gsm_sources[@]}" "$root"/src/serial/serialdevice*.cpp "$root/src/serial/custom_baud.cpp"
+sources=("$root"/src/gsm/codecs/*.cpp "$root"/src/gsm/modemdispatch*.cpp
+         "$root/src/gsm/modemreplies.cpp" "$root/src/gsm/smspartline.cpp" "$root"/src/serial/serialdevice*.cpp "$root/src/serial/custom_baud.cpp"
          "$root/src/serial/pollwait.cpp" "$root/src/serial/lineframe.cpp" "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp"
          "$root/src/platform/linux/registry.cpp" "$root/src/platform/linux/instance_channel.cpp"
          "$root/src/net/netutil.cpp"
@@ -35,8 +32,11 @@ mkdir -p "$out/obj" "$out/corpus" "$out/artifacts" "$out/logs"
 printf '%s\n' "${sources[@]}" | xargs -P "$jobs" -I{} sh -c \
   'f="$1"; shift; o="$0/$(basename "$(dirname "$f")")_$(basename "$f" .cpp).o"; exec "$@" -c "$f" -o "$o"' \
   "$out/obj" {} "$cxx" "${common[@]}" -fsanitize=fuzzer-no-link,address,undefined
+# An archive, so that each target links only the objects it uses.
+rm -f "$out/libtiktaal.a"
+ar rcs "$out/libtiktaal.a" "$out"/obj/*.o
 printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} "$cxx" "${common[@]}" \
-  -fsanitize=fuzzer,address,undefined "$here/fuzz_{}.cpp" "$out"/obj/*.o -o "$out/fuzz_{}"
+  -fsanitize=fuzzer,address,undefined "$here/fuzz_{}.cpp" "$out/libtiktaal.a" -o "$out/fuzz_{}"
 
 run_one() {
   local t=$1 corpus=$out/corpus/$1

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "gsm/gsm7.h"
+#include "gsm/codecs/gsm7.h"
 #include "gsm/modemdispatch.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/utf.h"
 #include "modem_sim.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <random>
 
 #include "gsm/lugsmthread.h"
-#include "gsm/partplanner.h"
-#include "gsm/smscipher.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/partplanner.h"
+#include "gsm/codecs/smscipher.h"
+#include "gsm/codecs/utf.h"
 #include "net/netutil.h"
 #include "serial/comportlist.h"
 #include "toolkit/messagebox.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "gsm/lugsm.h"
-#include "gsm/smsdecoder.h"
+#include "gsm/codecs/smsdecoder.h"
 #include "serial/pollwait.h"
 #include "serial/serialdevice.h"
 #include "toolkit/stringlist.h"

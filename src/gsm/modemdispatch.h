@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gsm/smsdecoder.h"
+#include "gsm/codecs/smsdecoder.h"
 #include "toolkit/datetime.h"
 
 struct TSmsPdu;

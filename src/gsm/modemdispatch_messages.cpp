@@ -4,12 +4,12 @@
 #include <optional>
 #include <string>
 
-#include "gsm/hex.h"
+#include "gsm/codecs/hex.h"
 #include "gsm/modemdispatch.h"
 #include "gsm/modemdispatch_text.h"
-#include "gsm/recordpdu.h"
-#include "gsm/smscipher.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/recordpdu.h"
+#include "gsm/codecs/smscipher.h"
+#include "gsm/codecs/utf.h"
 
 using namespace dispatchtext;
 

@@ -4,8 +4,8 @@
 
 #include "gsm/modemdispatch.h"
 #include "gsm/modemdispatch_text.h"
-#include "gsm/octetcodecs.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/octetcodecs.h"
+#include "gsm/codecs/utf.h"
 
 using namespace dispatchtext;
 

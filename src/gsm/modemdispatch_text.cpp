@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "gsm/utf.h"
+#include "gsm/codecs/utf.h"
 
 namespace dispatchtext {
 

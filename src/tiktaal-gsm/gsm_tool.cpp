@@ -6,8 +6,8 @@
 #include <string>
 
 #include "event_lines.h"
-#include "gsm/address.h"
-#include "gsm/gsmerrors.h"
+#include "gsm/codecs/address.h"
+#include "gsm/codecs/gsmerrors.h"
 #include "gsm/lugsm.h"
 #include "part_joiner.h"
 #include "toolkit/mainthread.h"

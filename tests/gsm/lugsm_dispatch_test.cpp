@@ -1,7 +1,7 @@
 // The modem's reports through the thread into the component's events, against the
 // simulated modem.
 #include "gsm_link_fixture.h"
-#include "gsm_test_util.h"
+#include "codecs/gsm_test_util.h"
 
 namespace {
 

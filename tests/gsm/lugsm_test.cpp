@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "gsm/refnumbers.h"
-#include "gsm/smscipher.h"
+#include "gsm/codecs/smscipher.h"
 #include "serial/comportlist.h"
 #include "support/wait.h"
 #include "toolkit/messagebox.h"

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "fake_dispatch_target.h"
-#include "gsm/gsm7.h"
-#include "gsm/smscipher.h"
-#include "gsm_test_util.h"
+#include "gsm/codecs/gsm7.h"
+#include "gsm/codecs/smscipher.h"
+#include "codecs/gsm_test_util.h"
 
 namespace {
 

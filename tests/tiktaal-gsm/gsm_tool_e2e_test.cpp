@@ -12,10 +12,10 @@
 #include <sstream>
 #include <thread>
 
-#include "gsm/gsm7.h"
-#include "gsm/smscipher.h"
-#include "gsm/smsdecoder.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/gsm7.h"
+#include "gsm/codecs/smscipher.h"
+#include "gsm/codecs/smsdecoder.h"
+#include "gsm/codecs/utf.h"
 #include "modem_sim.h"
 
 namespace {

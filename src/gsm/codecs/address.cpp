@@ -1,7 +1,7 @@
-#include "gsm/address.h"
+#include "gsm/codecs/address.h"
 
-#include "gsm/gsmerrors.h"
-#include "gsm/hex.h"
+#include "gsm/codecs/gsmerrors.h"
+#include "gsm/codecs/hex.h"
 
 std::string SwapSemiOctets(std::string_view hex) {
     std::string out(hex);

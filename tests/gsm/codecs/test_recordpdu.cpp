@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "gsm/gsm7.h"
-#include "gsm/recordpdu.h"
+#include "gsm/codecs/gsm7.h"
+#include "gsm/codecs/recordpdu.h"
 #include "gsm_test_util.h"
 
 TEST(RecordPdu, StatusReport) {

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <string>
 
-#include "gsm/cipherprimitives.h"
-#include "gsm/smscipher.h"
+#include "gsm/codecs/cipherprimitives.h"
+#include "gsm/codecs/smscipher.h"
 
 TEST(CipherPrimitives, MatchPublishedVectors) {
     TChaChaKey key;

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "gsm/gsm7.h"
+#include "gsm/codecs/gsm7.h"
 
 // Common root of the PDU builders; it carries nothing of its own.
 class TSMSDecoder {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "gsm/utf.h"
+#include "gsm/codecs/utf.h"
 
 inline std::u16string U(const std::string& utf8) { return Utf8ToUtf16(utf8); }
 

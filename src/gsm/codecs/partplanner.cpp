@@ -1,12 +1,12 @@
-#include "gsm/partplanner.h"
+#include "gsm/codecs/partplanner.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "gsm/gsmerrors.h"
-#include "gsm/hex.h"
-#include "gsm/submitpdu.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/gsmerrors.h"
+#include "gsm/codecs/hex.h"
+#include "gsm/codecs/submitpdu.h"
+#include "gsm/codecs/utf.h"
 
 namespace {
 

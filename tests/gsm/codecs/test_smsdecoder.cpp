@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "gsm/gsm7.h"
-#include "gsm/smsdecoder.h"
-#include "gsm/submitpdu.h"
+#include "gsm/codecs/gsm7.h"
+#include "gsm/codecs/smsdecoder.h"
+#include "gsm/codecs/submitpdu.h"
 #include "gsm_test_util.h"
 
 namespace {

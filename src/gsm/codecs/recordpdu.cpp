@@ -1,10 +1,10 @@
-#include "gsm/recordpdu.h"
+#include "gsm/codecs/recordpdu.h"
 
 #include <array>
 
-#include "gsm/address.h"
-#include "gsm/gsm7.h"
-#include "gsm/hex.h"
+#include "gsm/codecs/address.h"
+#include "gsm/codecs/gsm7.h"
+#include "gsm/codecs/hex.h"
 
 namespace {
 

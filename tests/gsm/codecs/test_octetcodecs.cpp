@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "gsm/gsmerrors.h"
-#include "gsm/octetcodecs.h"
+#include "gsm/codecs/gsmerrors.h"
+#include "gsm/codecs/octetcodecs.h"
 #include "gsm_test_util.h"
 
 TEST(EightBit, EncodesLatin1AndRefusesWiderCharacters) {

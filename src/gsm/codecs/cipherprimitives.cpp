@@ -1,4 +1,4 @@
-#include "gsm/cipherprimitives.h"
+#include "gsm/codecs/cipherprimitives.h"
 
 #include <bit>
 

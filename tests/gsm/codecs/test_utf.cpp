@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "gsm/utf.h"
+#include "gsm/codecs/utf.h"
 
 TEST(Utf, ValidTextRoundTrips) {
     const std::string text = "a\xC4\x85\xE2\x82\xAC\xF0\x9F\x98\x80";  // a ą € 😀

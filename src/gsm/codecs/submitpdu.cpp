@@ -1,9 +1,9 @@
-#include "gsm/submitpdu.h"
+#include "gsm/codecs/submitpdu.h"
 
-#include "gsm/address.h"
-#include "gsm/gsmerrors.h"
-#include "gsm/hex.h"
-#include "gsm/octetcodecs.h"
+#include "gsm/codecs/address.h"
+#include "gsm/codecs/gsmerrors.h"
+#include "gsm/codecs/hex.h"
+#include "gsm/codecs/octetcodecs.h"
 
 namespace {
 

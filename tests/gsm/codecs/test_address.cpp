@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "gsm/address.h"
-#include "gsm/gsmerrors.h"
+#include "gsm/codecs/address.h"
+#include "gsm/codecs/gsmerrors.h"
 
 TEST(Address, SwapsSemiOctetsKeepingAnOddLastCharacter) {
     EXPECT_EQ(SwapSemiOctets("1234567"), "2143657");

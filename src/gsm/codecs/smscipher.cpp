@@ -1,10 +1,10 @@
-#include "gsm/smscipher.h"
+#include "gsm/codecs/smscipher.h"
 
 #include <random>
 #include <string_view>
 
-#include "gsm/cipherprimitives.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/cipherprimitives.h"
+#include "gsm/codecs/utf.h"
 
 namespace {
 

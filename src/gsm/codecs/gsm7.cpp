@@ -1,9 +1,9 @@
-#include "gsm/gsm7.h"
+#include "gsm/codecs/gsm7.h"
 
 #include <array>
 #include <cstdint>
 
-#include "gsm/hex.h"
+#include "gsm/codecs/hex.h"
 
 const char16_t GsmAlphabet[128] = {
     u'@',      u'\u00A3', u'$',      u'\u00A5', u'\u00E8', u'\u00E9', u'\u00F9', u'\u00EC',

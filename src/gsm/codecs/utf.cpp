@@ -1,4 +1,4 @@
-#include "gsm/utf.h"
+#include "gsm/codecs/utf.h"
 
 #include <cstdint>
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <random>
 
-#include "gsm/gsm7.h"
-#include "gsm/partplanner.h"
-#include "gsm/smsdecoder.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/gsm7.h"
+#include "gsm/codecs/partplanner.h"
+#include "gsm/codecs/smsdecoder.h"
+#include "gsm/codecs/utf.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "gsm/partplanner.h"
-#include "gsm/smsdecoder.h"
+#include "gsm/codecs/partplanner.h"
+#include "gsm/codecs/smsdecoder.h"
 #include "gsm_test_util.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "gsm/gsm7.h"
+#include "gsm/codecs/gsm7.h"
 #include "gsm_test_util.h"
 
 TEST(Gsm7, HelloHelloPacksAndUnpacks) {

@@ -1,8 +1,8 @@
-#include "gsm/hex.h"
+#include "gsm/codecs/hex.h"
 
 #include <iterator>
 
-#include "gsm/gsmerrors.h"
+#include "gsm/codecs/gsmerrors.h"
 
 bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
 

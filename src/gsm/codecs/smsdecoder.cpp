@@ -1,13 +1,13 @@
-#include "gsm/smsdecoder.h"
+#include "gsm/codecs/smsdecoder.h"
 
 #include <algorithm>
 
-#include "gsm/address.h"
-#include "gsm/gsm7.h"
-#include "gsm/gsmerrors.h"
-#include "gsm/hex.h"
-#include "gsm/octetcodecs.h"
-#include "gsm/utf.h"
+#include "gsm/codecs/address.h"
+#include "gsm/codecs/gsm7.h"
+#include "gsm/codecs/gsmerrors.h"
+#include "gsm/codecs/hex.h"
+#include "gsm/codecs/octetcodecs.h"
+#include "gsm/codecs/utf.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "gsm/gsmerrors.h"
-#include "gsm/submitpdu.h"
+#include "gsm/codecs/gsmerrors.h"
+#include "gsm/codecs/submitpdu.h"
 #include "gsm_test_util.h"
 
 namespace {

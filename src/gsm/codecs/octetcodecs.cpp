@@ -1,9 +1,9 @@
-#include "gsm/octetcodecs.h"
+#include "gsm/codecs/octetcodecs.h"
 
 #include <cstdio>
 
-#include "gsm/gsmerrors.h"
-#include "gsm/hex.h"
+#include "gsm/codecs/gsmerrors.h"
+#include "gsm/codecs/hex.h"
 
 std::string TextTo8BitHex(std::u16string_view text) {
     std::string hex(text.size() * 2, '0');

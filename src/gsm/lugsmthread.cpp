@@ -1,8 +1,5 @@
 #include "gsm/lugsmthread.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include "gsm/lugsmthread_dispatch.h"
 #include "gsm/modemreplies.h"
 #include "net/netutil.h"
@@ -198,14 +195,10 @@ void TLuGSMThread::SerialStatus(THookSerialReason reason) {
         InputWaiting = false;
 }
 
-void TLuGSMThread::ThreadDelay(int ms) {
-    pollfd p{FStop.Handle(), POLLIN, 0};
-    PollUntil(&p, 1, ms);
-}
+void TLuGSMThread::ThreadDelay(int ms) { FStop.WaitRaised(ms); }
 
 void TLuGSMThread::PauseUntilWoken(int ms) {
-    pollfd p[2] = {{FWake.Handle(), POLLIN, 0}, {FStop.Handle(), POLLIN, 0}};
-    PollUntil(p, 2, ms);
+    WaitEitherRaised(FWake, FStop, ms);
     FWake.Clear();
 }
 

@@ -9,7 +9,11 @@
 #include <stdexcept>
 #include <string>
 
-// The device's own outcome codes; any other non-zero code is an errno value.
+#include "serial/linesettings.h"
+#include "serial/pollwait.h"
+#include "serial/portio.h"
+
+// The device's own outcome codes; any other non-zero code is the system's error number.
 constexpr int ErrAlreadyOwned = 9991;
 constexpr int ErrAlreadyInUse = 9992;
 constexpr int ErrWrongParameter = 9993;
@@ -23,52 +27,6 @@ constexpr int ErrOverrun = 10000;
 constexpr int ErrRxOver = 10001;
 constexpr int ErrRxParity = 10002;
 constexpr int ErrTxFull = 10003;
-
-// Driver line-error flags, in the values the error decoder has always used.
-constexpr uint32_t CE_RXOVER = 0x0001;
-constexpr uint32_t CE_OVERRUN = 0x0002;
-constexpr uint32_t CE_RXPARITY = 0x0004;
-constexpr uint32_t CE_FRAME = 0x0008;
-constexpr uint32_t CE_TXFULL = 0x0100;
-
-// Modem-status bits as ReadModemStatus returns them.
-constexpr uint32_t MS_CTS_ON = 0x0010;
-constexpr uint32_t MS_DSR_ON = 0x0020;
-constexpr uint32_t MS_RING_ON = 0x0040;
-constexpr uint32_t MS_RLSD_ON = 0x0080;
-
-// The line-settings record: the classic 28-byte layout, computed first and then applied
-// through termios, so that its fields can be checked without a port.
-struct TLineSettings {
-    uint32_t DCBlength = 0;
-    uint32_t BaudRate = 0;
-    uint32_t Flags = 0;
-    uint16_t wReserved = 0;
-    uint16_t XonLim = 0;
-    uint16_t XoffLim = 0;
-    uint8_t ByteSize = 0;
-    uint8_t Parity = 0;
-    uint8_t StopBits = 0;
-    char XonChar = 0;
-    char XoffChar = 0;
-    char ErrorChar = 0;
-    char EofChar = 0;
-    char EvtChar = 0;
-    uint16_t wReserved1 = 0;
-};
-static_assert(sizeof(TLineSettings) == 28);
-
-// Flag bits of TLineSettings::Flags.
-constexpr uint32_t DCB_BINARY = 0x0001;
-constexpr uint32_t DCB_PARITY = 0x0002;
-constexpr uint32_t DCB_OUTX_CTS_FLOW = 0x0004;
-constexpr uint32_t DCB_DTR_CONTROL_ENABLE = 0x0010;
-constexpr uint32_t DCB_OUTX = 0x0100;
-constexpr uint32_t DCB_INX = 0x0200;
-constexpr uint32_t DCB_RTS_CONTROL_ENABLE = 0x1000;
-constexpr uint32_t DCB_RTS_CONTROL_HANDSHAKE = 0x2000;
-constexpr uint32_t DCB_RTS_CONTROL_TOGGLE = 0x3000;
-constexpr uint32_t DCB_RTS_CONTROL_MASK = 0x3000;
 
 enum THookSerialReason {
     HR_SerialClose,
@@ -107,7 +65,8 @@ public:
     // The line-settings record for these arguments, as ConfigurePort builds it.
     static TLineSettings BuildLineSettings(int baud, int bits, char parity, int stop, bool softFlow,
                                            bool hardFlow, int recvBufferSize);
-    // The path a port name opens: COMn (any case) is /dev/ttyS(n-1), anything else itself.
+    // The path a port name opens: COMn (any case) is the system's n-th serial port (/dev/ttyS(n-1)
+    // on Linux, \\.\COMn on Windows), anything else itself.
     static std::string DevicePathFor(const std::string& name);
 
     // Outcome and identity.
@@ -116,7 +75,8 @@ public:
     const std::string& Device() const { return FDevice; }
     int PortNumber() const { return FPortNumber; }
     bool InstanceActive() const { return FInstanceActive; }
-    int Handle() const { return FHandle; }
+    // The system's handle of the open port, -1 when closed.
+    intptr_t Handle() const { return FPort.Native(); }
     bool ATResult() const { return FATResult; }
     const TLineSettings& LineSettings() const { return FLineSettings; }
     uint32_t ModemStatus() const { return FModemStatus; }
@@ -136,9 +96,9 @@ public:
     bool ConvertLineEnd = false;
     int AtTimeout = 1000;
     bool InterPacketTimeout = true;
-    // A descriptor whose readability ends a modem command's wait for its reply at once
-    // (ErrTimeout): the owner's stop request. -1 = none.
-    int WakeHandle = -1;
+    // An object whose readiness ends a modem command's wait for its reply at once
+    // (ErrTimeout): the owner's stop request. kNoWaitHandle = none.
+    TWaitHandle WakeHandle = kNoWaitHandle;
 
     // No read gathers more than this, whatever MaxLineLength says: a peer that floods
     // without a terminator must not grow memory without end.
@@ -168,7 +128,7 @@ public:
     // True at once when LineBuffer holds a whole line (up to terminator), else waits for
     // new input at the port; ends, False, as soon as wakeHandle turns readable: the owner's
     // wake-up, so that one wait serves for input and for requests alike.
-    bool WaitLineOrWoken(int timeout, int wakeHandle, char terminator);
+    bool WaitLineOrWoken(int timeout, TWaitHandle wakeHandle, char terminator);
     bool WaitWritable(int timeout);
 
     uint32_t ReadModemStatus();
@@ -201,7 +161,6 @@ public:
 
 private:
     void SetError(int code);
-    void CheckResult(long value);  // errno is read by the caller before anything else runs
     void SetSystemError(int err);
     void RaiseIfError();
     void Report(THookSerialReason reason, const std::string& value);
@@ -210,13 +169,11 @@ private:
     void LimitBandwidth(int length, int limit, uint32_t& nextTick);
     void ReadLineErrors();
     bool TakeLock();
-    void ReleaseHandle();
     bool DrainOutput(int timeout);
     std::string ReadCommand(const std::string& command, int lineTimeout, bool dial);
     std::string ReadReplyLine(int lineTimeout);
 
-    int FHandle = -1;
-    bool FExclusive = false;  // this object set TIOCEXCL on FHandle
+    TPortIo FPort;
     int FLastError = 0;
     std::string FLastErrorDesc;
     std::string FDevice;
@@ -230,9 +187,4 @@ private:
     bool FLastCR = false, FLastLF = false;
     TLineSettings FLineSettings{};
     uint32_t FModemStatus = 0;
-    // Driver error counters seen last, to turn increases into line errors.
-    struct TErrorCounts {
-        int Frame = 0, Overrun = 0, Parity = 0, BufOverrun = 0;
-    } FCounts;
-    bool FCountsKnown = false;
 };

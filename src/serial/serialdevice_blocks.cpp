@@ -1,11 +1,4 @@
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <istream>
 #include <ostream>
@@ -128,22 +121,26 @@ void TSerialDevice::Flush() {
 
 void TSerialDevice::SendBreak(int ms) {
     SetError(0);
-    if (ioctl(FHandle, TIOCSBRK) != 0) {
-        CheckResult(-1);
+    if (const int err = FPort.SetBreak(true)) {
+        SetSystemError(err);
         RaiseIfError();
         return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
-    if (ioctl(FHandle, TIOCCBRK) != 0) CheckResult(-1);
+    if (const int err = FPort.SetBreak(false)) SetSystemError(err);
     RaiseIfError();
 }
 
 void TSerialDevice::SetRecvBufferSize(int size) {
-    // Linux sizes its queues itself; the size still sets the flow-control limits.
+    // The size sets the driver's receive queue where the system lets programs size it, and
+    // the flow-control limits everywhere.
     FRecvBufferSize = size;
     FLineSettings.XonLim = static_cast<uint16_t>(size / 4);
     FLineSettings.XoffLim = static_cast<uint16_t>(size / 4);
-    if (FInstanceActive) StoreCommState();
+    if (FInstanceActive) {
+        FPort.SetQueueSizes(size, size);
+        StoreCommState();
+    }
 }
 
 void TSerialDevice::SetBandwidth(int sendBytesPerSec, int recvBytesPerSec) {

@@ -1,12 +1,4 @@
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -28,22 +20,9 @@ void TSerialDevice::LimitBandwidth(int length, int limit, uint32_t& nextTick) {
     nextTick = TickNow() + static_cast<uint32_t>(static_cast<int64_t>(length) * 1000 / limit);
 }
 
-// Turns increases of the driver's error counters into a line error, where the driver
-// keeps such counters (real UARTs do, pseudo-terminals do not).
+// Line errors the driver saw since the last look become the outcome.
 void TSerialDevice::ReadLineErrors() {
-    serial_icounter_struct c{};
-    if (FHandle < 0 || ioctl(FHandle, TIOCGICOUNT, &c) != 0) return;
-    TErrorCounts now{c.frame, c.overrun, c.parity, c.buf_overrun};
-    if (FCountsKnown) {
-        uint32_t flags = 0;
-        if (now.Frame != FCounts.Frame) flags |= CE_FRAME;
-        if (now.Overrun != FCounts.Overrun) flags |= CE_OVERRUN;
-        if (now.BufOverrun != FCounts.BufOverrun) flags |= CE_RXOVER;
-        if (now.Parity != FCounts.Parity) flags |= CE_RXPARITY;
-        if (flags) SetError(DecodeLineErrors(flags));
-    }
-    FCounts = now;
-    FCountsKnown = true;
+    if (const uint32_t flags = FPort.TakeLineErrors()) SetError(DecodeLineErrors(flags));
 }
 
 int TSerialDevice::WriteBuffer(const void* buffer, int length) {
@@ -55,29 +34,14 @@ int TSerialDevice::WriteBuffer(const void* buffer, int length) {
         SetRTSLine(true);
     }
     SetError(0);
-    const char* p = static_cast<const char*>(buffer);
+    // A full queue is waited on no longer than the deadlock bound. What was accepted stays
+    // queued and goes out; only the rest is abandoned.
     int done = 0;
-    const uint32_t start = TickNow();
-    while (done < length) {
-        const ssize_t n = write(FHandle, p + done, static_cast<size_t>(length - done));
-        if (n > 0) {
-            done += static_cast<int>(n);
-            continue;
-        }
-        const int err = n < 0 ? errno : EAGAIN;
-        if (err == EINTR) continue;
-        if (err != EAGAIN && err != EWOULDBLOCK) {
-            SetSystemError(err);
-            break;
-        }
-        // The driver's queue is full: wait for room, but never beyond the deadlock bound.
-        // What was accepted stays queued and goes out; only the rest is abandoned.
-        const int left = Remaining(start, DeadlockTimeout);
-        if (left <= 0 || PollOne(FHandle, POLLOUT, left) == 0) {
-            SetError(ErrTimeout);
-            break;
-        }
-    }
+    const int err = FPort.Write(buffer, length, DeadlockTimeout, done);
+    if (err == kPortTimedOut)
+        SetError(ErrTimeout);
+    else if (err != 0)
+        SetSystemError(err);
     ReadLineErrors();
     if (FRTSToggle) {
         const int saved = FLastError;
@@ -96,20 +60,12 @@ int TSerialDevice::ReadBuffer(void* buffer, int length) {
     if (length < 0) length = 0;
     LimitBandwidth(length, FRecvLimit, FNextRecv);
     SetError(0);
-    ssize_t n;
-    do {
-        n = read(FHandle, buffer, static_cast<size_t>(length));
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        const int err = errno;
-        // Nothing waiting is not a failure: reads only take what the driver holds.
-        if (err != EAGAIN && err != EWOULDBLOCK) SetSystemError(err);
-        n = 0;
-    }
+    int n = 0;
+    if (const int err = FPort.Read(buffer, length, n)) SetSystemError(err);
     ReadLineErrors();
     RaiseIfError();
     Report(HR_ReadCount, std::to_string(n));
-    return static_cast<int>(n);
+    return n;
 }
 
 void TSerialDevice::WriteText(const std::string& text) {
@@ -119,32 +75,26 @@ void TSerialDevice::WriteText(const std::string& text) {
 int TSerialDevice::InputCount() {
     SetError(0);
     int n = 0;
-    if (ioctl(FHandle, FIONREAD, &n) != 0) {
-        CheckResult(-1);
-        n = 0;
-    }
+    if (const int err = FPort.InputCount(n)) SetSystemError(err);
     RaiseIfError();
-    return std::max(n, 0);
+    return n;
 }
 
 int TSerialDevice::OutputCount() {
     SetError(0);
     int n = 0;
-    if (ioctl(FHandle, TIOCOUTQ, &n) != 0) {
-        CheckResult(-1);
-        n = 0;
-    }
+    if (const int err = FPort.OutputCount(n)) SetSystemError(err);
     RaiseIfError();
-    return std::max(n, 0);
+    return n;
 }
 
 bool TSerialDevice::WaitReadable(int timeout) {
     bool ok = InputCount() > 0;
     if (!ok && FLastError == 0) {
-        const short ev = PollOne(FHandle, POLLIN, timeout);
-        ok = (ev & POLLIN) != 0;
+        const TPortWait w = FPort.WaitInput(timeout, kNoWaitHandle);
+        ok = w.Readable;
         // A hang-up ends the wait at once; say so instead of passing it off as silence.
-        if (!ok && HangUpError(ev)) SetError(HangUpError(ev));
+        if (!ok && w.Error) SetError(w.Error);
     }
     if (ok) Report(HR_CanRead, "");
     return ok;
@@ -155,20 +105,18 @@ bool TSerialDevice::WaitReadableBuffered(int timeout) {
     return WaitReadable(timeout);
 }
 
-bool TSerialDevice::WaitLineOrWoken(int timeout, int wakeHandle, char terminator) {
+bool TSerialDevice::WaitLineOrWoken(int timeout, TWaitHandle wakeHandle, char terminator) {
     if (LineBuffer.find(terminator) != std::string::npos) return true;
     // A partial line is not input: only new bytes can complete it. Waits even when the
     // count failed: a caller that loops on this must not spin.
     bool ok = InputCount() > 0;
     if (!ok) {
-        pollfd p[2] = {{FHandle, POLLIN, 0}, {wakeHandle, POLLIN, 0}};
-        if (PollUntil(p, 2, timeout) > 0) {
-            // A hung-up port also polls readable; it has nothing to read but the error.
-            if (const int err = HangUpError(p[0].revents))
-                SetError(err);
-            else
-                ok = (p[0].revents & POLLIN) != 0;
-        }
+        const TPortWait w = FPort.WaitInput(timeout, wakeHandle);
+        // A hung-up port also waits readable; it has nothing to read but the error.
+        if (w.Error)
+            SetError(w.Error);
+        else
+            ok = w.Readable;
     }
     if (ok) Report(HR_CanRead, "");
     return ok;
@@ -180,7 +128,7 @@ bool TSerialDevice::WaitWritable(int timeout) {
     return ok;
 }
 
-// The kernel gives no event for "output queue empty"; short sleeps keep this bounded
+// Systems give no portable event for "output queue empty"; short sleeps keep this bounded
 // without spinning.
 bool TSerialDevice::DrainOutput(int timeout) {
     const uint32_t start = TickNow();
@@ -202,7 +150,7 @@ std::string TSerialDevice::ReadChunk(int timeout) {
         result.swap(LineBuffer);
         return result;
     }
-    sched_yield();
+    std::this_thread::yield();
     int n = InputCount();
     if (n == 0 && FLastError == 0) {
         if (WaitReadable(timeout)) {

@@ -1,11 +1,4 @@
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "net/netutil.h"
 #include "serial/serialdevice.h"
@@ -17,17 +10,8 @@ using namespace serial_detail;
 
 uint32_t TSerialDevice::ReadModemStatus() {
     SetError(0);
-    int bits = 0;
     uint32_t status = 0;
-    if (ioctl(FHandle, TIOCMGET, &bits) != 0) {
-        const int err = errno;
-        if (!NoModemLines(err)) SetSystemError(err);
-    } else {
-        if (bits & TIOCM_CTS) status |= MS_CTS_ON;
-        if (bits & TIOCM_DSR) status |= MS_DSR_ON;
-        if (bits & TIOCM_RNG) status |= MS_RING_ON;
-        if (bits & TIOCM_CAR) status |= MS_RLSD_ON;
-    }
+    if (const int err = FPort.ModemStatus(status)) SetSystemError(err);
     RaiseIfError();
     FModemStatus = status;
     return status;
@@ -38,15 +22,9 @@ bool TSerialDevice::DSROn() { return (ReadModemStatus() & MS_DSR_ON) != 0; }
 bool TSerialDevice::RingOn() { return (ReadModemStatus() & MS_RING_ON) != 0; }
 bool TSerialDevice::CarrierOn() { return (ReadModemStatus() & MS_RLSD_ON) != 0; }
 
-void TSerialDevice::SetDTRLine(bool value) {
-    int bit = TIOCM_DTR;
-    ioctl(FHandle, value ? TIOCMBIS : TIOCMBIC, &bit);
-}
+void TSerialDevice::SetDTRLine(bool value) { FPort.SetDTR(value); }
 
-void TSerialDevice::SetRTSLine(bool value) {
-    int bit = TIOCM_RTS;
-    ioctl(FHandle, value ? TIOCMBIS : TIOCMBIC, &bit);
-}
+void TSerialDevice::SetRTSLine(bool value) { FPort.SetRTS(value); }
 
 // ---------------------------------------------------------------- modem commands
 
@@ -60,24 +38,19 @@ bool IsErrorResult(const std::string& line) {
 
 }  // namespace
 
-// One reply line within lineTimeout. The wait also ends when WakeHandle turns readable;
+// One reply line within lineTimeout. The wait also ends when WakeHandle turns ready;
 // a line that arrives in pieces is gathered in LineBuffer between the waits.
 std::string TSerialDevice::ReadReplyLine(int lineTimeout) {
     const uint32_t start = TickNow();
     for (;;) {
         std::string lineEnd;
         if (FindLineBreak(LineBuffer, lineEnd) < 0) {
-            pollfd p[2] = {{FHandle, POLLIN, 0}, {WakeHandle, POLLIN, 0}};
-            const int ready = PollUntil(p, WakeHandle >= 0 ? 2 : 1, Remaining(start, lineTimeout));
-            if (ready < 0) {
-                SetSystemError(errno);
+            const TPortWait w = FPort.WaitInput(Remaining(start, lineTimeout), WakeHandle);
+            if (w.Error) {
+                SetError(w.Error);
                 return "";
             }
-            if (const int err = HangUpError(p[0].revents)) {
-                SetError(err);
-                return "";
-            }
-            if (ready == 0 || (p[1].revents & POLLIN)) {
+            if (!w.Readable || w.Woken) {
                 SetError(ErrTimeout);
                 return "";
             }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "net/netutil.h"
+#include "serial/linux/polluntil.h"
 
 int PollUntil(pollfd* fds, size_t count, int timeout) {
     const uint32_t start = TickNow();
@@ -23,27 +24,37 @@ int PollUntil(pollfd* fds, size_t count, int timeout) {
 TWakeSignal::TWakeSignal() : FHandle(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TWakeSignal::~TWakeSignal() {
-    if (FHandle >= 0) close(FHandle);
+    if (FHandle >= 0) close(static_cast<int>(FHandle));
 }
 
 void TWakeSignal::Raise() {
     if (FHandle < 0) return;
     const uint64_t one = 1;
     // A full counter (EAGAIN) is raised already.
-    while (write(FHandle, &one, sizeof one) < 0 && errno == EINTR) {
+    while (write(static_cast<int>(FHandle), &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
 
 void TWakeSignal::Clear() {
     if (FHandle < 0) return;
     uint64_t count = 0;
-    while (read(FHandle, &count, sizeof count) < 0 && errno == EINTR) {
+    while (read(static_cast<int>(FHandle), &count, sizeof count) < 0 && errno == EINTR) {
     }
 }
 
 bool TWakeSignal::Wait(int timeout) {
-    pollfd p{FHandle, POLLIN, 0};
-    const bool raised = PollUntil(&p, 1, timeout) > 0 && (p.revents & POLLIN);
+    const bool raised = WaitRaised(timeout);
     Clear();
     return raised;
+}
+
+bool TWakeSignal::WaitRaised(int timeout) const {
+    pollfd p{static_cast<int>(FHandle), POLLIN, 0};
+    return PollUntil(&p, 1, timeout) > 0 && (p.revents & POLLIN);
+}
+
+bool WaitEitherRaised(const TWakeSignal& first, const TWakeSignal& second, int timeout) {
+    pollfd p[2] = {{static_cast<int>(first.Handle()), POLLIN, 0},
+                   {static_cast<int>(second.Handle()), POLLIN, 0}};
+    return PollUntil(p, 2, timeout) > 0 && ((p[0].revents | p[1].revents) & POLLIN);
 }

@@ -1,4 +1,4 @@
-#include "serial/custom_baud.h"
+#include "serial/linux/custom_baud.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -16,14 +16,16 @@ targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply seri
 # The SMS codecs, the report dispatch and the modem-reply readers; the component and its
 # thread need the toolkit.
 sources=("$root"/src/gsm/codecs/*.cpp "$root"/src/gsm/modemdispatch*.cpp
-         "$root/src/gsm/modemreplies.cpp" "$root/src/gsm/smspartline.cpp" "$root"/src/serial/serialdevice*.cpp "$root/src/serial/custom_baud.cpp"
-         "$root/src/serial/pollwait.cpp" "$root/src/serial/lineframe.cpp" "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp"
+         "$root/src/gsm/modemreplies.cpp" "$root/src/gsm/smspartline.cpp" "$root"/src/serial/serialdevice*.cpp
+         "$root"/src/serial/linux/*.cpp "$root/src/serial/lineframe.cpp" "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/stringlist.cpp"
          "$root/src/platform/linux/registry.cpp" "$root/src/platform/linux/instance_channel.cpp"
          "$root/src/net/netutil.cpp"
          "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root"/src/net/netsocket*.cpp
+         "$root"/src/net/linux/*.cpp
          "$root/src/timesync/sntpclient.cpp" "$root/src/timesync/httpclient.cpp" "$root/src/timesync/datetime_parser.cpp"
          "$root/src/timesync/script_answer.cpp")
-common=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fno-sanitize-recover=all -I"$root/src")
+common=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fno-sanitize-recover=all -I"$root/src"
+        -I"$root/src/net/linux")
 
 rm -rf "$out/obj" "$out/corpus" "$out/artifacts" "$out/logs"
 mkdir -p "$out/obj" "$out/corpus" "$out/artifacts" "$out/logs"

@@ -1,12 +1,10 @@
 #include "net/ipaddr.h"
 
-#include <netdb.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "net/netutil.h"
 #include "net/sockapi.h"
+#include "net/socksys.h"
 #include "toolkit/stringlist.h"
 
 socklen_t SockAddrLength(const TSockAddr& address) {
@@ -55,13 +53,11 @@ bool PortOutOfRange(const std::string& port) {
 
 int CallGetAddrInfo(const char* host, const char* port, const addrinfo& hints, TSockAddr& address) {
     addrinfo* list = nullptr;
-    errno = 0;
-    const int result = getaddrinfo(host, port, &hints, &list);
-    const int savedErrno = errno;
+    const int result = LookUpAddrInfo(host, port, hints, &list);
     if (result == 0 && list && list->ai_addr && list->ai_addrlen <= sizeof(TSockAddr))
         std::memcpy(&address, list->ai_addr, list->ai_addrlen);
     if (list) freeaddrinfo(list);
-    return AddrInfoToSockError(result, savedErrno);
+    return result;
 }
 }  // namespace
 
@@ -128,7 +124,7 @@ void ListHostAddresses(const std::string& host, int family, int protocol, TStrin
     hints.ai_socktype = kind == SOCK_RAW ? 0 : kind;
     hints.ai_protocol = kind == SOCK_RAW ? 0 : protocol;
     addrinfo* entries = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &entries) == 0) {
+    if (LookUpAddrInfo(host.c_str(), nullptr, hints, &entries) == 0) {
         for (const addrinfo* e = entries; e; e = e->ai_next) {
             if (family != AF_UNSPEC && e->ai_family != family) continue;
             if (!e->ai_addr || e->ai_addrlen > sizeof(TSockAddr)) continue;

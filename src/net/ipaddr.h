@@ -2,11 +2,11 @@
 // the prefer-IPv4 order), addresses back to text, and the address-literal tests.
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cstdint>
 #include <string>
+
+// The system's own socket declarations, from the folder of the system being built for.
+#include "socket_headers.h"
 
 class TStringList;
 

@@ -1,19 +1,13 @@
 #include "net/netsocket.h"
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <istream>
 #include <iterator>
 #include <ostream>
+#include <thread>
 
 #include "net/netutil.h"
+#include "net/socksys.h"
 
 namespace {
 
@@ -27,19 +21,11 @@ int AddressFamilyOf(TSocketFamily family) {
             return AF_UNSPEC;
     }
 }
-
-// poll() rather than select(): no limit on the handle's number.
-int PollHandle(int handle, short events, int timeout) {
-    pollfd p{handle, events, 0};
-    return RetryOnEintr([&] { return poll(&p, 1, timeout < 0 ? -1 : timeout); });
-}
 }  // namespace
 
 TNetSocket::TNetSocket() { StartSocketInterface(); }
 
-TNetSocket::~TNetSocket() {
-    if (FHandle != kInvalidSocket) close(FHandle);
-}
+TNetSocket::~TNetSocket() { CloseSocket(FHandle); }
 
 void TNetSocket::SetErrorCode(int code) {
     FErrorCode = code;
@@ -156,12 +142,9 @@ void TNetSocket::OpenHandle(const TSockAddr& address) {
     FPending.clear();
     FIsBound = false;
     FUsesIPv6 = address.Any.sa_family == AF_INET6;
-    const int kind = SocketKind() | SOCK_CLOEXEC;
-    FHandle = socket(address.Any.sa_family, kind, SocketProtocolNumber());
-    if (FHandle < 0) {
-        FErrorCode = LastSocketError();
-        FHandle = kInvalidSocket;
-    }
+    FNonBlocking = false;
+    FHandle = OpenSocket(address.Any.sa_family, SocketKind(), SocketProtocolNumber());
+    if (FHandle == kInvalidSocket) FErrorCode = LastSocketError();
     ReportErrors();
     if (FHandle == kInvalidSocket) return;
     DoStatus(THookSocketReason::HR_SocketCreate, FUsesIPv6 ? "IPv6" : "IPv4");
@@ -169,17 +152,16 @@ void TNetSocket::OpenHandle(const TSockAddr& address) {
     if (FOnCreateSocket) FOnCreateSocket(this);
 }
 
-void TNetSocket::AdoptHandle(int handle) {
+void TNetSocket::AdoptHandle(TSocketHandle handle) {
     if (FHandle != kInvalidSocket && FHandle != handle) AbortConnection();
     FHandle = handle;
     ClearError();
     FPending.clear();
     FAfterCR = FAfterLF = false;
-    socklen_t length = sizeof(FLocalAddr);
-    getsockname(FHandle, &FLocalAddr.Any, &length);
+    FNonBlocking = false;
+    ReadLocalAddress(FHandle, FLocalAddr);
     FUsesIPv6 = FLocalAddr.Any.sa_family == AF_INET6;
-    length = sizeof(FPeerAddr);
-    getpeername(FHandle, &FPeerAddr.Any, &length);
+    ReadPeerAddress(FHandle, FPeerAddr);
     ApplyQueuedOptions();
 }
 
@@ -200,57 +182,46 @@ void TNetSocket::ApplyQueuedOptions() {
 void TNetSocket::ApplyOption(const TSocketOption& option) {
     // Results are not looked at: an option the system refuses leaves its default.
     const int v = option.Value;
-    auto set = [this](int level, int name, const void* value, socklen_t size) {
-        setsockopt(FHandle, level, name, value, size);
-    };
     switch (option.Kind) {
-        case TSocketOption::SO_Linger: {
-            const linger l{v >= 0 ? 1 : 0, v >= 0 ? v : 0};
-            set(SOL_SOCKET, SO_LINGER, &l, sizeof(l));
+        case TSocketOption::SO_Linger:
+            SetLingerOption(FHandle, v);
             break;
-        }
         case TSocketOption::SO_RecvBuffer:
-            set(SOL_SOCKET, SO_RCVBUF, &v, sizeof(v));
+            SetIntOption(FHandle, SOL_SOCKET, SO_RCVBUF, v);
             break;
         case TSocketOption::SO_SendBuffer:
-            set(SOL_SOCKET, SO_SNDBUF, &v, sizeof(v));
+            SetIntOption(FHandle, SOL_SOCKET, SO_SNDBUF, v);
             break;
-        case TSocketOption::SO_NonBlock: {
-            int on = v;
-            ioctl(FHandle, FIONBIO, &on);
+        case TSocketOption::SO_NonBlock:
+            if (SetNonBlocking(FHandle, v != 0) == 0) FNonBlocking = v != 0;
             break;
-        }
         case TSocketOption::SO_RecvTimeout:
-        case TSocketOption::SO_SendTimeout: {
-            const timeval tv{v / 1000, (v % 1000) * 1000};
-            set(SOL_SOCKET,
-                option.Kind == TSocketOption::SO_RecvTimeout ? SO_RCVTIMEO : SO_SNDTIMEO, &tv,
-                sizeof(tv));
+        case TSocketOption::SO_SendTimeout:
+            SetTimeoutOption(FHandle, option.Kind == TSocketOption::SO_RecvTimeout, v);
             break;
-        }
         case TSocketOption::SO_Reuse:
-            set(SOL_SOCKET, SO_REUSEADDR, &v, sizeof(v));
+            SetIntOption(FHandle, SOL_SOCKET, SO_REUSEADDR, v);
             break;
         case TSocketOption::SO_TTL:
             if (FUsesIPv6)
-                set(IPPROTO_IPV6, IPV6_UNICAST_HOPS, &v, sizeof(v));
+                SetIntOption(FHandle, IPPROTO_IPV6, IPV6_UNICAST_HOPS, v);
             else
-                set(IPPROTO_IP, IP_TTL, &v, sizeof(v));
+                SetIntOption(FHandle, IPPROTO_IP, IP_TTL, v);
             break;
         case TSocketOption::SO_Broadcast:
-            set(SOL_SOCKET, SO_BROADCAST, &v, sizeof(v));
+            SetIntOption(FHandle, SOL_SOCKET, SO_BROADCAST, v);
             break;
         case TSocketOption::SO_MulticastTTL:
             if (FUsesIPv6)
-                set(IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &v, sizeof(v));
+                SetIntOption(FHandle, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, v);
             else
-                set(IPPROTO_IP, IP_MULTICAST_TTL, &v, sizeof(v));
+                SetIntOption(FHandle, IPPROTO_IP, IP_MULTICAST_TTL, v);
             break;
         case TSocketOption::SO_MulticastLoop:
             if (FUsesIPv6)
-                set(IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &v, sizeof(v));
+                SetIntOption(FHandle, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, v);
             else
-                set(IPPROTO_IP, IP_MULTICAST_LOOP, &v, sizeof(v));
+                SetIntOption(FHandle, IPPROTO_IP, IP_MULTICAST_LOOP, v);
             break;
     }
 }
@@ -283,9 +254,8 @@ void TNetSocket::BindTo(const std::string& ip, const std::string& port) {
     if (FErrorCode == 0) {
         OpenHandle(address);
         if (FHandle != kInvalidSocket) {
-            TakeSocketError(bind(FHandle, &address.Any, SockAddrLength(address)));
-            socklen_t length = sizeof(FLocalAddr);
-            getsockname(FHandle, &FLocalAddr.Any, &length);
+            TakeSocketError(BindSocket(FHandle, address));
+            ReadLocalAddress(FHandle, FLocalAddr);
             FPending.clear();
             FIsBound = true;
         }
@@ -300,7 +270,7 @@ int TNetSocket::WaitConnected() {
     for (;;) {
         int slice = CapToDeadline(-1);
         if (FHeartbeatRate > 0 && (slice < 0 || slice > FHeartbeatRate)) slice = FHeartbeatRate;
-        const int ready = PollHandle(FHandle, POLLOUT, slice);
+        const int ready = WaitSocket(FHandle, true, slice);
         if (ready != 0 || FHeartbeatRate <= 0 || DeadlinePassed()) return ready;
         DoHeartbeat();
         if (FStopFlag) {
@@ -313,21 +283,17 @@ int TNetSocket::WaitConnected() {
 int TNetSocket::ConnectHandle(const TSockAddr& address) {
     // Non-blocking connect plus a wait, so that the deadline also bounds a peer that
     // never answers the handshake; without a deadline this waits as a blocking connect.
-    const int flags = fcntl(FHandle, F_GETFL);
-    fcntl(FHandle, F_SETFL, flags | O_NONBLOCK);
-    int result = connect(FHandle, &address.Any, SockAddrLength(address));
-    int code = result == 0 ? 0 : errno;
-    if (code == EINPROGRESS || code == EINTR) {
+    SetNonBlocking(FHandle, true);
+    int code = ConnectSocket(FHandle, address) == 0 ? 0 : LastSocketError();
+    if (code == kSockInProgress || code == kSockWouldBlock) {
         const int ready = WaitConnected();
-        if (ready > 0) {
-            socklen_t size = sizeof(code);
-            getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &code, &size);
-        } else {
-            code = ready == 0 ? ETIMEDOUT : errno;
-        }
+        if (ready > 0)
+            code = SystemToSockError(SocketErrorValue(FHandle));
+        else
+            code = ready == 0 ? kSockTimedOut : LastSocketError();
     }
-    fcntl(FHandle, F_SETFL, flags);
-    return ErrnoToSockError(code);
+    SetNonBlocking(FHandle, FNonBlocking);
+    return code;
 }
 
 void TNetSocket::ConnectTo(const std::string& host, const std::string& port) {
@@ -345,7 +311,7 @@ void TNetSocket::ConnectTo(const std::string& host, const std::string& port) {
 }
 
 void TNetSocket::AbortConnection() {
-    if (FHandle != kInvalidSocket) close(FHandle);
+    CloseSocket(FHandle);
     FHandle = kInvalidSocket;
     FQueuedOptions.clear();
     FFamily = FInitialFamily;
@@ -370,10 +336,7 @@ int TNetSocket::SendDatagram(const void* buffer, int length) {
     if (StopCheck()) return 0;
     DoMonitor(true, buffer, length);
     Throttle(length, true);
-    const int result = static_cast<int>(RetryOnEintr([&] {
-        return sendto(FHandle, buffer, static_cast<size_t>(length), MSG_NOSIGNAL, &FPeerAddr.Any,
-                      SockAddrLength(FPeerAddr));
-    }));
+    const int result = SendDatagramTo(FHandle, buffer, length, FPeerAddr);
     TakeSocketError(result < 0 ? kSocketError : 0);
     ReportErrors();
     if (result > 0) {
@@ -420,27 +383,9 @@ int TNetSocket::ReceiveDatagram(void* buffer, int length) {
     if (StopCheck()) return 0;
     Throttle(length, false);
     TSockAddr sender{};
-    iovec data{buffer, static_cast<size_t>(length)};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-    msghdr message{};
-    message.msg_name = &sender.Any;
-    message.msg_namelen = sizeof(sender);
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const int result =
-        static_cast<int>(RetryOnEintr([&] { return recvmsg(FHandle, &message, 0); }));
+    const int result = ReceiveDatagramFrom(FHandle, buffer, length, sender, FLastArrivalNs);
     TakeSocketError(result < 0 ? kSocketError : 0);
     if (result >= 0) FPeerAddr = sender;
-    FLastArrivalNs = 0;
-    for (cmsghdr* c = result >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; c;
-         c = CMSG_NXTHDR(&message, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec ts{};
-            std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-            FLastArrivalNs = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-        }
     ReportErrors();
     if (result > 0) {
         FBytesReceived += result;
@@ -451,22 +396,19 @@ int TNetSocket::ReceiveDatagram(void* buffer, int length) {
 }
 
 void TNetSocket::SetArrivalStamps(bool on) {
-    const int value = on ? 1 : 0;
-    if (FHandle != kInvalidSocket)
-        setsockopt(FHandle, SOL_SOCKET, SO_TIMESTAMPNS, &value, sizeof value);
+    if (FHandle != kInvalidSocket) SetArrivalStampOption(FHandle, on);
 }
 
 int TNetSocket::PendingSocketError() {
-    int err = 0;
-    socklen_t size = sizeof err;
-    if (FHandle == kInvalidSocket || getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &err, &size) != 0)
-        return 0;
-    return err;
+    if (FHandle == kInvalidSocket) return 0;
+    const int err = SocketErrorValue(FHandle);
+    return err == 0 ? 0 : SystemToSockError(err);
 }
 
 int TNetSocket::PendingByteCount() {
-    int count = 0;
-    if (FHandle == kInvalidSocket || ioctl(FHandle, FIONREAD, &count) != 0) return 0;
+    if (FHandle == kInvalidSocket) return 0;
+    const int count = PendingSocketBytes(FHandle);
+    if (count < 0) return 0;
     return count > 65536 ? 65536 : count;
 }
 
@@ -478,7 +420,7 @@ std::string TNetSocket::ReceiveAvailable(int timeout) {
     } else if (DeadlinePassed()) {
         FErrorCode = kSockTimedOut;
     } else {
-        sched_yield();
+        std::this_thread::yield();
         int n = PendingByteCount();
         if (n == 0) {
             if (WaitReadable(CapToDeadline(timeout))) {
@@ -488,7 +430,7 @@ std::string TNetSocket::ReceiveAvailable(int timeout) {
                 if (n == 0 && SocketKind() == SOCK_DGRAM) n = 1;
                 if (n == 0) {
                     FErrorCode = kSockConnReset;
-                    FPeerAborted = PendingSocketError() == ECONNRESET;
+                    FPeerAborted = PendingSocketError() == kSockConnReset;
                 }
             } else if (FErrorCode == 0) {
                 FErrorCode = kSockTimedOut;
@@ -664,8 +606,7 @@ int TNetSocket::PeekBytes(void* buffer, int length, int timeout) {
     if (length <= 0) return 0;
     int result = 0;
     if (WaitReadable(CapToDeadline(timeout))) {
-        result = static_cast<int>(RetryOnEintr(
-            [&] { return recv(FHandle, buffer, static_cast<size_t>(length), MSG_PEEK); }));
+        result = PeekSome(FHandle, buffer, length);
         TakeSocketError(result < 0 ? kSocketError : 0);
     } else if (FErrorCode == 0) {
         FErrorCode = kSockTimedOut;
@@ -687,10 +628,10 @@ int TNetSocket::RemotePortNumber() { return SockAddrToPort(FPeerAddr); }
 
 bool TNetSocket::PollReadable(int timeout) {
     if (FHandle == kInvalidSocket) {
-        FErrorCode = ErrnoToSockError(ENOTSOCK);
+        FErrorCode = kSockNotSocket;
         return false;
     }
-    const int result = PollHandle(FHandle, POLLIN, timeout);
+    const int result = WaitSocket(FHandle, false, timeout);
     TakeSocketError(result < 0 ? kSocketError : 0);
     return FErrorCode == 0 && result > 0;
 }
@@ -721,11 +662,11 @@ bool TNetSocket::WaitReadableOrBuffered(int timeout) {
 
 bool TNetSocket::WaitWritable(int timeout) {
     if (FHandle == kInvalidSocket) {
-        FErrorCode = ErrnoToSockError(ENOTSOCK);
+        FErrorCode = kSockNotSocket;
         ReportErrors();
         return false;
     }
-    const int result = PollHandle(FHandle, POLLOUT, timeout);
+    const int result = WaitSocket(FHandle, true, timeout);
     TakeSocketError(result < 0 ? kSocketError : 0);
     ReportErrors();
     const bool ready = FErrorCode == 0 && result > 0;

@@ -64,7 +64,7 @@ public:
     TNetSocket(const TNetSocket&) = delete;
     TNetSocket& operator=(const TNetSocket&) = delete;
 
-    int Handle() const { return FHandle; }
+    TSocketHandle Handle() const { return FHandle; }
     int ErrorCode() const { return FErrorCode; }
     void SetErrorCode(int code);
     const std::string& ErrorText() const { return FErrorText; }
@@ -122,7 +122,7 @@ public:
     bool DeadlinePassed() const;
 
     void BindTo(const std::string& ip, const std::string& port);
-    virtual void AdoptHandle(int handle);
+    virtual void AdoptHandle(TSocketHandle handle);
     virtual bool PollReadable(int timeout);
     virtual void CloseConnection();
     virtual void AbortConnection();
@@ -155,13 +155,14 @@ public:
     virtual int PeekBytes(void* buffer, int length, int timeout);
     virtual uint8_t PeekOneByte(int timeout);
     virtual int PendingByteCount();
-    // The kernel's stamp of each datagram's arrival (SO_TIMESTAMPNS): the moment it reached
-    // the socket, however late the reader woke up. LastArrivalNs is CLOCK_REALTIME in ns, 0
-    // when the last datagram carried none. Just after the first socket of the system asks,
-    // the kernel may still stamp a datagram with the moment it is read.
+    // The system's stamp of each datagram's arrival (Linux: SO_TIMESTAMPNS): the moment it
+    // reached the socket, however late the reader woke up. LastArrivalNs is real time in ns
+    // since 1970, 0 when the last datagram carried none. Just after the first socket of the
+    // system asks, the kernel may still stamp a datagram with the moment it is read.
     void SetArrivalStamps(bool on);
     int64_t LastArrivalNs() const { return FLastArrivalNs; }
-    // The socket's pending error (SO_ERROR), which reading clears; 0 for none.
+    // The socket's pending error (SO_ERROR) as a Windows Sockets number, which reading
+    // clears; 0 for none.
     int PendingSocketError();
     virtual void TakeSocketError(int result);
 
@@ -216,7 +217,8 @@ protected:
     void SetPending(std::string bytes) { FPending = std::move(bytes); }
     std::string SendStreamData(std::istream& stream, bool withSize, bool swapped);
 
-    int FHandle = kInvalidSocket;
+    TSocketHandle FHandle = kInvalidSocket;
+    bool FNonBlocking = false;  // as the non-blocking option left the handle
     int FErrorCode = 0;
     bool FPeerAborted = false;
     int64_t FLastArrivalNs = 0;
@@ -326,7 +328,7 @@ public:
 
     void StartListening();
     // A waiting connection's handle, or kInvalidSocket; hand it to AdoptHandle.
-    int AcceptConnection();
+    TSocketHandle AcceptConnection();
     // The TLS handshake over the connected handle.
     void TlsConnect();
 

@@ -1,13 +1,10 @@
 // The stream socket with its proxy paths and TLS plug-in, and the datagram sockets.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #include "net/netsocket.h"
 #include "net/netutil.h"
+#include "net/socksys.h"
 
 namespace {
 
@@ -38,7 +35,7 @@ void TTcpSocket::TlsConnect() {
 void TTcpSocket::CloseConnection() {
     if (FTls->Enabled()) FTls->Shutdown();
     if (FHandle != kInvalidSocket && FErrorCode == 0) {
-        shutdown(FHandle, SHUT_WR);
+        ShutdownSending(FHandle);
         DiscardPendingInput();
     }
     AbortConnection();
@@ -61,10 +58,8 @@ void TTcpSocket::ConnectDirect(const std::string& host, const std::string& port)
         if (FHandle != kInvalidSocket) {
             FErrorCode = ConnectHandle(FPeerAddr);
             if (FErrorCode == 0) {
-                socklen_t length = sizeof(FLocalAddr);
-                getsockname(FHandle, &FLocalAddr.Any, &length);
-                length = sizeof(FPeerAddr);
-                getpeername(FHandle, &FPeerAddr.Any, &length);
+                ReadLocalAddress(FHandle, FLocalAddr);
+                ReadPeerAddress(FHandle, FPeerAddr);
             }
         }
         FPending.clear();
@@ -116,12 +111,7 @@ int TTcpSocket::SendBytes(const void* buffer, int length) {
         Throttle(piece, true);
         // Never blocking in send itself: a peer that stops reading is met by the bounded
         // writability wait below.
-        auto sendPiece = [&] {
-            return static_cast<int>(RetryOnEintr([&] {
-                return send(FHandle, data + total, static_cast<size_t>(piece),
-                            MSG_NOSIGNAL | MSG_DONTWAIT);
-            }));
-        };
+        auto sendPiece = [&] { return SendNow(FHandle, data + total, piece); };
         int sent = sendPiece();
         TakeSocketError(sent < 0 ? kSocketError : 0);
         if (FErrorCode == kSockWouldBlock) {
@@ -144,8 +134,7 @@ int TTcpSocket::SendBytes(const void* buffer, int length) {
 int TTcpSocket::ReceiveBytes(void* buffer, int length) {
     if (StopCheck()) return 0;
     Throttle(length, false);
-    const int result = static_cast<int>(
-        RetryOnEintr([&] { return recv(FHandle, buffer, static_cast<size_t>(length), 0); }));
+    const int result = ReceiveSome(FHandle, buffer, length);
     if (result == 0) {
         ClearError();
         FErrorCode = kSockConnReset;
@@ -174,24 +163,22 @@ int TTcpSocket::RemotePortNumber() { return TNetSocket::RemotePortNumber(); }
 void TTcpSocket::StartListening() {
     ClearError();
     if (FHandle == kInvalidSocket) {
-        FErrorCode = ErrnoToSockError(ENOTSOCK);
+        FErrorCode = kSockNotSocket;
     } else {
-        TakeSocketError(listen(FHandle, SOMAXCONN));
-        socklen_t length = sizeof(FLocalAddr);
-        getsockname(FHandle, &FLocalAddr.Any, &length);
+        TakeSocketError(ListenOnSocket(FHandle));
+        ReadLocalAddress(FHandle, FLocalAddr);
     }
     ReportErrors();
     DoStatus(THookSocketReason::HR_Listen, "");
 }
 
-int TTcpSocket::AcceptConnection() {
+TSocketHandle TTcpSocket::AcceptConnection() {
     ClearError();
-    const int handle =
-        RetryOnEintr([&] { return accept4(FHandle, nullptr, nullptr, SOCK_CLOEXEC); });
-    TakeSocketError(handle < 0 ? kSocketError : 0);
+    const TSocketHandle handle = AcceptOnSocket(FHandle);
+    TakeSocketError(handle == kInvalidSocket ? kSocketError : 0);
     ReportErrors();
     DoStatus(THookSocketReason::HR_Accept, "");
-    return handle < 0 ? kInvalidSocket : handle;
+    return handle;
 }
 
 // SOCKS ---------------------------------------------------------------------------------

@@ -1,9 +1,9 @@
 // The socket interface under the block sockets: start-up of the interface, and the
-// mapping of system errors onto the Windows Sockets numbers, so that the codes and texts
+// Windows Sockets numbers every system's errors are given in, so that the codes and texts
 // the clients see are the same on every system.
 #pragma once
 
-#include <cerrno>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +16,7 @@ constexpr int kSockAccessDenied = 10013;
 constexpr int kSockInvalidArgument = 10022;
 constexpr int kSockWouldBlock = 10035;
 constexpr int kSockInProgress = 10036;
+constexpr int kSockNotSocket = 10038;
 constexpr int kSockNotSupported = 10044;
 constexpr int kSockFamilyNotSupported = 10047;
 constexpr int kSockAborted = 10053;        // stopped through StopFlag
@@ -30,8 +31,11 @@ constexpr int kSockTryAgain = 11002;
 constexpr int kSockNoRecovery = 11003;
 constexpr int kSockNoData = 11004;
 
-constexpr int kSocketError = -1;    // SOCKET_ERROR
-constexpr int kInvalidSocket = -1;  // INVALID_SOCKET
+constexpr int kSocketError = -1;  // SOCKET_ERROR
+
+// A socket as the system names it: a descriptor on Linux, a SOCKET on Windows.
+using TSocketHandle = intptr_t;
+constexpr TSocketHandle kInvalidSocket = -1;  // INVALID_SOCKET
 
 // Raised only when a socket's RaiseExcept is set, and when the interface cannot start.
 class ESocketError : public std::runtime_error {
@@ -45,8 +49,8 @@ private:
 
 extern const char* const kSocketLoadFailure;
 
-// The interface is linked directly here; loading only checks that the system can make
-// sockets at all, counted so that nested loads and unloads stay balanced.
+// The interface is linked directly; loading starts it (on Linux: checks that the system can
+// make sockets at all), counted so that nested loads and unloads stay balanced.
 bool LoadSocketLibrary(const std::string& name = "");
 bool UnloadSocketLibrary();
 int SocketLibraryUsers();
@@ -54,23 +58,9 @@ int SocketLibraryUsers();
 // when it cannot start.
 void StartSocketInterface();
 
-// An errno value as its Windows Sockets number.
-int ErrnoToSockError(int err);
-// A getaddrinfo result as its Windows Sockets number (0 stays 0); savedErrno serves
-// EAI_SYSTEM.
-int AddrInfoToSockError(int result, int savedErrno);
-// errno of the failed call just made, mapped; read it before any other call.
+// The reason the system call just made failed, as a Windows Sockets number; read it
+// before any other call.
 int LastSocketError();
-
-// Repeats a system call that a signal interrupted.
-template <class F>
-auto RetryOnEintr(F call) {
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
 
 // The description of a Windows Sockets number.
 std::string GetErrorDesc(int code);

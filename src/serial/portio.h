@@ -34,10 +34,10 @@ public:
     // The system's text for one of its error numbers.
     static std::string ErrorText(int code);
     // The system's numbers for the failures the device reports by meaning.
-    static int ErrorIo();          // a failure the system did not explain
-    static int ErrorNotOpen();     // no port behind the object
-    static int ErrorBadValue();    // a line setting the port cannot take
-    static int ErrorBusy();        // another program holds the port
+    static int ErrorIo();        // a failure the system did not explain
+    static int ErrorNotOpen();   // no port behind the object
+    static int ErrorBadValue();  // a line setting the port cannot take
+    static int ErrorBusy();      // another program holds the port
 
     bool IsOpen() const;
     // The system's handle, or -1.

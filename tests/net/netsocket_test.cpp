@@ -87,7 +87,7 @@ TEST_F(UdpSocketTest, ArrivalStampsAreTheKernelsWhenAskedFor) {
     };
     const int64_t sent = now();
     FSock.SendText("hello");
-    pollfd readable{FSock.Handle(), POLLIN, 0};
+    pollfd readable{static_cast<int>(FSock.Handle()), POLLIN, 0};
     ASSERT_EQ(poll(&readable, 1, 2000), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a reader that wakes late
     const int64_t read = now();
@@ -152,7 +152,7 @@ TEST_F(UdpSocketTest, QueuedOptionsWaitForTheHandleAndDieWithAClose) {
     EXPECT_EQ(FSock.QueuedOptionCount(), 0u);
     int size = 0;
     socklen_t n = sizeof(size);
-    getsockopt(FSock.Handle(), SOL_SOCKET, SO_RCVBUF, &size, &n);
+    getsockopt(static_cast<int>(FSock.Handle()), SOL_SOCKET, SO_RCVBUF, &size, &n);
     EXPECT_GE(size, 32768);
 }
 

@@ -13,7 +13,6 @@ long SinceMs(std::chrono::steady_clock::time_point start) {
 }
 }  // namespace
 
-
 TEST(WakeSignal, RaisesAreKeptUntilClearedAndNeverLost) {
     TWakeSignal wake;
     ASSERT_NE(wake.Handle(), kNoWaitHandle);

@@ -303,7 +303,9 @@ void TPortIo::SetRTS(bool on) {
     ioctl(F->Fd, on ? TIOCMBIS : TIOCMBIC, &bit);
 }
 
-int TPortIo::SetBreak(bool on) { return ioctl(F->Fd, on ? TIOCSBRK : TIOCCBRK) != 0 ? LastErrno() : 0; }
+int TPortIo::SetBreak(bool on) {
+    return ioctl(F->Fd, on ? TIOCSBRK : TIOCCBRK) != 0 ? LastErrno() : 0;
+}
 
 // Increases of the driver's error counters, where the driver keeps such counters (real
 // UARTs do, pseudo-terminals do not).

@@ -40,6 +40,12 @@ Behaviour:
                         begins with CMD, or "PDU" for a message body; once per rule
   --return-after MS     after vanishing, come back on the same link MS milliseconds later
   --store PDU           an unread message on the SIM at start (repeatable)
+  --stored N            N more unread 160-character messages on the SIM at start
+  --phonebook N         N more entries in the SIM's phone book
+  --sim-capacity N      messages the SIM holds (default 30); a message delivered to a full
+                        SIM is refused by the network and lost
+  --phone-capacity N    messages the phone memory holds (default 100)
+  --no-phone-storage    refuse AT+CPMS="ME": a modem with SIM storage only
 
 Real-modem settings (the defaults follow the simpler assumptions):
   --error-codes         refusals end with "+CME ERROR: <n>" / "+CMS ERROR: <n>", not "ERROR"
@@ -62,6 +68,9 @@ Control lines:
   ciev INDEX,VALUE      an indicator event
   flood N               N bytes without CR (at most 4 MiB)
   store PDU             add an unread message on the SIM
+  deliver PDU           the network delivers a message: stored on the SIM and announced
+                        with +CMTI, or lost when the SIM is full
+  burst N [FIRST]       N routed 160-character messages (+CMT) at once, numbered from FIRST
   vanish | return       unplug / plug the modem back in
   quit                  end
 
@@ -135,6 +144,17 @@ int ParseOptions(int argc, char** argv, TModemSimOptions& o, std::string& contro
             o.ErrorCodes = true;
         else if (a == "--no-ucs2")
             o.NoUcs2 = true;
+        else if (a == "--no-phone-storage")
+            o.NoPhoneStorage = true;
+        else if (a == "--stored") {
+            if (!number(o.StoredMessages)) return 2;
+        } else if (a == "--phonebook") {
+            if (!number(o.PhoneBookEntries)) return 2;
+        } else if (a == "--sim-capacity") {
+            if (!number(o.SimCapacity)) return 2;
+        } else if (a == "--phone-capacity") {
+            if (!number(o.PhoneCapacity)) return 2;
+        }
         else if (a == "--delay") {
             if (!number(o.DelayMs)) return 2;
         } else if (a == "--refuse-sends") {

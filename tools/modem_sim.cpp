@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -55,15 +56,79 @@ std::string Unescape(const std::string& s) {
 
 constexpr size_t MaxCommandLength = 4096;
 constexpr size_t FloodBytes = 200000;
+// A reader that takes nothing for this long is gone: the rest of an answer is dropped.
+constexpr int64_t StalledWriteMs = 2000;
+
+std::string Hex2(unsigned v) {
+    char b[3];
+    std::snprintf(b, sizeof b, "%02X", v & 0xFF);
+    return b;
+}
+
+// Septets of ASCII text; '@' is septet 0, the few others that differ from ASCII become '?'.
+std::string Septets(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const bool same = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || std::strchr(" !\"#%&'()*+,-./:;<=>?", c);
+        out += c == '@' ? '\0' : same ? c : '?';
+    }
+    return out;
+}
+
+std::string Pack7(const std::string& septets) {
+    std::string hex;
+    unsigned acc = 0;
+    int bits = 0;
+    for (const char c : septets) {
+        acc |= static_cast<unsigned>(c & 0x7F) << bits;
+        bits += 7;
+        while (bits >= 8) {
+            hex += Hex2(acc);
+            acc >>= 8;
+            bits -= 8;
+        }
+    }
+    if (bits > 0) hex += Hex2(acc);
+    return hex;
+}
+
+std::string SwappedDigits(std::string digits) {
+    if (digits.size() % 2) digits += 'F';
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) std::swap(digits[i], digits[i + 1]);
+    return digits;
+}
 
 }  // namespace
+
+std::string DeliverPduOf(const std::string& text, const std::string& from) {
+    const std::string septets = Septets(text.substr(0, 160));
+    // No service centre, SMS-DELIVER, international originator, 7-bit, 2025-01-20 12:34:56.
+    return "0004" + Hex2(static_cast<unsigned>(from.size())) + "91" + SwappedDigits(from) +
+           "0000" + "52100221436580" + Hex2(static_cast<unsigned>(septets.size())) +
+           Pack7(septets);
+}
+
+std::string GeneratedMessageText(int n) {
+    std::string text = "message " + std::to_string(n) + " ";
+    while (text.size() < 160) text += "abcdefghij"[text.size() % 10];
+    return text;
+}
+
+std::string GeneratedMessagePdu(int n) { return DeliverPduOf(GeneratedMessageText(n)); }
 
 TModemSim::TModemSim(TModemSimOptions options)
     : FOptions(std::move(options)), FCharset(FOptions.Charset) {
     FPhoneBooks["SM"] = {{"+48600100200", "Ala"}, {"+48600300400", "Łukasz"}};
     FPhoneBooks["ME"] = {{"123456789", "Dom"}};
+    for (int i = 0; i < FOptions.PhoneBookEntries; ++i)
+        FPhoneBooks["SM"].push_back({"+48601" + std::to_string(100000 + i),
+                                     "Kontakt " + std::to_string(i) + " Żółw"});
     int index = 1;
     for (const std::string& pdu : FOptions.StoredPdus) FMessages["SM"].push_back({index++, 0, pdu});
+    for (int i = 0; i < FOptions.StoredMessages; ++i)
+        FMessages["SM"].push_back({index++, 0, GeneratedMessagePdu(i)});
+    FOptions.SimCapacity = std::max(FOptions.SimCapacity, index - 1);
     FVanishFired.assign(FOptions.VanishOn.size(), false);
 }
 
@@ -130,13 +195,15 @@ void TModemSim::Vanish() {
     FReturnAt = FOptions.ReturnAfterMs >= 0 ? MonotonicMs() + FOptions.ReturnAfterMs : -1;
 }
 
+// Answers of any size: writing goes on as long as the engine keeps reading.
 void TModemSim::Write(const std::string& bytes) {
     size_t done = 0;
-    const int64_t end = MonotonicMs() + 2000;
+    int64_t end = MonotonicMs() + StalledWriteMs;
     while (done < bytes.size() && FMaster >= 0 && MonotonicMs() < end && !FStop) {
         const ssize_t n = write(FMaster, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
+            end = MonotonicMs() + StalledWriteMs;
             continue;
         }
         pollfd p{FMaster, POLLOUT, 0};
@@ -272,9 +339,7 @@ void TModemSim::RunControl(const std::string& line) {
         return;
     }
     if (verb == "store") {
-        auto& store = Storage("SM");
-        const int index = store.empty() ? 1 : store.back().Index + 1;
-        store.push_back({index, 0, arg});
+        StoreOnSim(arg);
         return;
     }
     if (FMaster < 0) return;
@@ -285,6 +350,19 @@ void TModemSim::RunControl(const std::string& line) {
         return Write("\r\n+CMT: ," + std::to_string(tpdu) + "\r\n" + arg + "\r\n");
     }
     if (verb == "cmti") return Write("\r\n+CMTI: \"SM\"," + arg + "\r\n");
+    if (verb == "deliver") return Deliver(arg);
+    if (verb == "burst") {
+        // N routed messages at once, numbered from FIRST: "burst N [FIRST]".
+        const long n = std::clamp(std::strtol(arg.c_str(), nullptr, 10), 0L, 100000L);
+        const size_t blank = arg.find(' ');
+        const long first = blank == std::string::npos ? 0 : std::strtol(arg.c_str() + blank, nullptr, 10);
+        std::string all;
+        for (long i = 0; i < n; ++i) {
+            const std::string pdu = GeneratedMessagePdu(static_cast<int>(first + i));
+            all += "\r\n+CMT: ," + std::to_string((pdu.size() - 2) / 2) + "\r\n" + pdu + "\r\n";
+        }
+        return Write(all);
+    }
     if (verb == "ring") return Write("\r\nRING\r\n\r\n+CLIP: \"" + arg + "\",145\r\n");
     if (verb == "ciev") return Write("\r\n+CIEV: " + arg + "\r\n");
     if (verb == "flood") {
@@ -330,6 +408,36 @@ int TModemSim::CountReceived(const std::string& prefix) const {
     for (const auto& r : FReceived)
         if (StartsWithNoCase(r.Text, prefix)) ++n;
     return n;
+}
+
+int TModemSim::StoreOnSim(const std::string& pdu) {
+    std::lock_guard<std::mutex> g(FLock);
+    auto& store = FMessages["SM"];
+    if (static_cast<int>(store.size()) >= FOptions.SimCapacity) return -1;
+    int index = 1;
+    while (std::any_of(store.begin(), store.end(),
+                       [&](const TStoredMessage& m) { return m.Index == index; }))
+        ++index;
+    store.push_back({index, 0, pdu});
+    std::sort(store.begin(), store.end(),
+              [](const TStoredMessage& a, const TStoredMessage& b) { return a.Index < b.Index; });
+    return index;
+}
+
+// The network hands a message over: stored and announced, or refused by a full SIM.
+void TModemSim::Deliver(const std::string& pdu) {
+    const int index = StoreOnSim(pdu);
+    if (index < 0) {
+        ++FRefusedDeliveries;
+        return;
+    }
+    Write("\r\n+CMTI: \"SM\"," + std::to_string(index) + "\r\n");
+}
+
+int TModemSim::StoredCount(const std::string& storage) const {
+    std::lock_guard<std::mutex> g(FLock);
+    const auto it = FMessages.find(storage);
+    return it == FMessages.end() ? 0 : static_cast<int>(it->second.size());
 }
 
 std::vector<std::string> TModemSim::SentPdus() const {

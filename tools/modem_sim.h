@@ -40,7 +40,21 @@ struct TModemSimOptions {
     int ReturnAfterMs = -1;  // after vanishing, come back on the same link (-1: stay away)
     std::string RecordPath;  // every received command, time-stamped, appended here
     std::vector<std::string> StoredPdus;  // unread messages on the SIM at start
+    int StoredMessages = 0;               // and this many generated 160-character ones
+    int PhoneBookEntries = 0;             // generated entries added to the SIM's phone book
+    // Message storage sizes. A message the network delivers (control "deliver") is stored
+    // on the SIM and announced with +CMTI; with the SIM full it is refused and lost.
+    int SimCapacity = 30;
+    int PhoneCapacity = 100;
+    bool NoPhoneStorage = false;  // refuses AT+CPMS="ME": a modem with SIM storage only
 };
+
+// A 160-character 7-bit SMS-DELIVER from +48123456789 whose text begins "message <n> ";
+// the simulator's own generated traffic, and what tests look for.
+std::string GeneratedMessagePdu(int n);
+std::string GeneratedMessageText(int n);
+// An SMS-DELIVER of a 7-bit text (letters, digits, blanks and simple punctuation).
+std::string DeliverPduOf(const std::string& text, const std::string& from = "48123456789");
 
 struct TReceivedCommand {
     int64_t UnixMs = 0;
@@ -67,6 +81,10 @@ public:
     std::vector<std::string> SentPdus() const;
     bool Present() const { return FMaster >= 0; }
     int Vanishings() const { return FVanishings; }
+    // Messages the network delivered while the SIM was full: lost.
+    int RefusedDeliveries() const { return FRefusedDeliveries; }
+    // Messages in each storage now.
+    int StoredCount(const std::string& storage) const;
     const TModemSimOptions& Options() const { return FOptions; }
 
     // The answer to one command line, framed as on the wire (echo excluded); exposed for
@@ -114,6 +132,9 @@ private:
     std::string IndicatorRanges() const;
     std::string IndicatorValues() const;
     std::vector<TStoredMessage>& Storage(const std::string& name);
+    // Stores on the SIM at the lowest free index; -1 when it is full.
+    int StoreOnSim(const std::string& pdu);
+    void Deliver(const std::string& pdu);
 
     TModemSimOptions FOptions;
     std::thread FThread;
@@ -123,9 +144,10 @@ private:
     int FSlave = -1;
     std::string FPtyName;
     std::atomic<int> FVanishings{0};
+    std::atomic<int> FRefusedDeliveries{0};
     int64_t FReturnAt = -1;  // monotonic ms
 
-    mutable std::mutex FLock;  // guards the control queue and the records
+    mutable std::mutex FLock;  // guards the control queue, the records and the storages
     std::deque<std::string> FControlQueue;
     std::vector<TReceivedCommand> FReceived;
     std::vector<std::string> FSentPdus;

@@ -228,20 +228,27 @@ TModemSim::TAnswer TModemSim::AnswerQuery(const std::string& upper, const std::s
 
 // Message storage: selection, listing, reading, deleting.
 TModemSim::TAnswer TModemSim::AnswerStorage(const std::string& upper, const std::string& command) {
+    std::lock_guard<std::mutex> g(FLock);
     TAnswer a;
+    const std::string simTotal = std::to_string(FOptions.SimCapacity);
+    const std::string phoneTotal = std::to_string(FOptions.PhoneCapacity);
     if (StartsWith(upper, "AT+CPMS=")) {
         const std::string mem = QuotedParameter(command);
         if (mem != "SM" && mem != "ME") return Refusal(3);
+        if (mem == "ME" && FOptions.NoPhoneStorage) {
+            a.Result = FOptions.ErrorCodes ? "+CMS ERROR: 302" : "ERROR";
+            return a;
+        }
         FMessageStorage = mem;
-        const std::string sm = std::to_string(Storage("SM").size()) + ",30";
-        const std::string me = std::to_string(Storage("ME").size()) + ",100";
+        const std::string sm = std::to_string(Storage("SM").size()) + "," + simTotal;
+        const std::string me = std::to_string(Storage("ME").size()) + "," + phoneTotal;
         const std::string sel = mem == "SM" ? sm : me;
         a.Lines.push_back("+CPMS: " + sel + "," + sel + "," + sel);
         return a;
     }
     if (upper == "AT+CPMS?") {
         const auto used = std::to_string(Storage(FMessageStorage).size());
-        const std::string total = FMessageStorage == "SM" ? "30" : "100";
+        const std::string total = FMessageStorage == "SM" ? simTotal : phoneTotal;
         const std::string one = "\"" + FMessageStorage + "\"," + used + "," + total;
         a.Lines.push_back("+CPMS: " + one + "," + one + "," + one);
         return a;
@@ -284,7 +291,7 @@ TModemSim::TAnswer TModemSim::AnswerPhoneBook(const std::string& upper,
                                               const std::string& command) {
     TAnswer a;
     const auto& book = FPhoneBooks[FPhoneBook];
-    const int total = FPhoneBook == "SM" ? 250 : 500;
+    const int total = std::max(FPhoneBook == "SM" ? 250 : 500, static_cast<int>(book.size()));
     if (StartsWith(upper, "AT+CPBS=")) {
         const std::string mem = QuotedParameter(command);
         if (mem != "SM" && mem != "ME") return Refusal(3);

@@ -217,12 +217,22 @@ bool TLuGSMThread::PortFailed() const {
 
 // ---------------------------------------------------------------- one exchange
 
+std::string TLuGSMThread::WholeLines(std::string text) {
+    const size_t end = text.find_last_of('\n');
+    const size_t keep = end == std::string::npos ? 0 : end + 1;
+    // Noise without any line end is handed on rather than held for ever.
+    if (keep == 0 && text.size() + Serial.LineBuffer.size() > MaxReplyText) return text;
+    Serial.LineBuffer.insert(0, text, keep, std::string::npos);
+    text.erase(keep);
+    return text;
+}
+
 std::string TLuGSMThread::SendSerialAT(const std::string& command, bool tolerant) {
     const bool listing = Contains(command, "+CMGL") || Contains(command, "+COPS");
     Serial.AtTimeout = listing ? ListingTimeout : FOwner->ATTimeout();
     std::string reply = Serial.SendModemCommand(command);
     if (Serial.LastError() == 0 && Serial.ATResult()) {
-        if (WaitInput(FOwner->ATDelay())) reply += Serial.ReadChunk(0);
+        if (WaitInput(FOwner->ATDelay())) reply += WholeLines(Serial.ReadChunk(0));
         return reply;
     }
     // A numbered refusal keeps its code in the error text.
@@ -275,27 +285,47 @@ void TLuGSMThread::SendQueuedCommand() {
         user = FCommandQueue.Mark(0) != 0;
         FCommandQueue.Delete(0);
     }
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        FCurrentCommand = command;
+    }
+    if (command == "AT+CPBS=\"ME\"" || command == "AT+CPBS=\"SM\"") {
+        const std::string head = command == "AT+CPBS=\"ME\"" ? "PHONE" : "SIM";
+        OnMain([this, &head] { FOwner->AddPhoneBookLine(head); });
+    }
+    // A long reply (a full listing, a big phone book, a burst of reports) is logged and
+    // dispatched piece by piece while it arrives.
+    bool pieces = false;
+    Serial.OnReplyPiece = [&](const std::string& piece) {
+        if (!pieces) {
+            Log("******* AT Command ********");
+            Log(command);
+            pieces = true;
+        }
+        Log("> " + piece);
+        DispatchPiece(piece);
+        RaiseAfterComRx();
+    };
     const std::string reply = SendSerialAT(command, user);
+    Serial.OnReplyPiece = nullptr;
     if (Contains(reply, "myERR")) {
         Log("******* AT Command [error] ********");
         Log(command);
         Log(">< Błąd wykonania polecenia ><");
         Log(">: (bufRx) -> " + reply + " :<");
+        {
+            std::lock_guard<std::mutex> g(FLock);
+            FCurrentCommand.clear();
+        }
         RaiseAfterComRx();
         return;
     }
-    Log("******* AT Command ********");
-    Log(command);
+    if (!pieces) {
+        Log("******* AT Command ********");
+        Log(command);
+    }
     Log("> " + reply);
     NoteCharacterSet(command, reply);
-    if (command == "AT+CPBS=\"ME\"" || command == "AT+CPBS=\"SM\"") {
-        const std::string head = command == "AT+CPBS=\"ME\"" ? "PHONE" : "SIM";
-        OnMain([this, &head] { FOwner->AddPhoneBookLine(head); });
-    }
-    {
-        std::lock_guard<std::mutex> g(FLock);
-        FCurrentCommand = command;
-    }
     DispatchReply(reply);
     {
         std::lock_guard<std::mutex> g(FLock);
@@ -308,18 +338,21 @@ void TLuGSMThread::SendQueuedCommand() {
 // ---------------------------------------------------------------- listening
 
 void TLuGSMThread::Listen() {
-    // The idle wait: input, a request or the stop request ends it.
-    const bool readable =
-        !Serial.LineBuffer.empty() || Serial.WaitLineOrWoken(IdleWait, FWake.Handle(), '\n');
+    // The idle wait: a whole line, new input, a request or the stop request ends it. A
+    // partial line held from the last pass waits for the bytes that complete it.
+    const bool readable = Serial.WaitLineOrWoken(IdleWait, FWake.Handle(), '\n');
     FWake.Clear();
     if (!readable && !PortFailed()) return;
     std::string text;
+    text.swap(Serial.LineBuffer);
     const uint32_t start = TickNow();
-    while (!PortFailed() && WaitInput(100)) {
+    while (!PortFailed() && text.size() <= MaxReplyText && !Contains(text, "OK") &&
+           !Contains(text, "ERROR") && TickElapsed(start, TickNow()) <= ListenTimeout &&
+           Serial.WaitLineOrWoken(100, FStop.Handle(), '\n'))
         text += Serial.ReadChunk(0);
-        if (Contains(text, "OK") || Contains(text, "ERROR")) break;
-        if (text.size() > MaxReplyText || TickElapsed(start, TickNow()) > ListenTimeout) break;
-    }
+    // Only whole lines are dispatched: a report cut by the end of this pass comes whole
+    // with the next one.
+    text = WholeLines(std::move(text));
     if (PortFailed()) {
         const std::string desc = Serial.LastErrorDesc();
         Closing = true;

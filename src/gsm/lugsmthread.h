@@ -49,7 +49,8 @@ public:
     static constexpr int FirstAnswerTimeout = 18500;
     static constexpr int NextAnswerTimeout = 4000;
     static constexpr int ListenTimeout = 5000;  // the longest one listening pass lasts
-    // The most text one exchange gathers: a flood without end comes in bounded pieces.
+    // The most text one exchange gathers before it is handed on: a flood without end, or
+    // a long burst of reports, comes in bounded pieces of whole lines.
     static constexpr size_t MaxReplyText = 65536;
 
     enum TConnectRequest : int { crNone = 0, crConnect = 1, crDisconnect = 2 };
@@ -117,6 +118,8 @@ public:
     std::string SendSerialAT(const std::string& command, bool tolerant);
     // Acts on what the modem reported (replies and unsolicited lines).
     void DispatchReply(const std::string& text);
+    // A piece of whole lines of a reply still arriving (see DispatchReply).
+    void DispatchPiece(const std::string& text);
     // The queued command whose reply is being dispatched; empty while listening.
     std::string CurrentCommand() const {
         std::lock_guard<std::mutex> g(FLock);
@@ -162,7 +165,12 @@ private:
     bool WaitInput(int ms);
     bool PortFailed() const;
     std::string CollectAnswer(std::string text);
+    std::string DispatchReportsOf(const std::string& lines);
     void SerialStatus(THookSerialReason reason);
+    TModemDispatch& Dispatch();
+    // The whole lines of text; a partial last line goes back in front of the port's
+    // buffer, to be completed by the bytes still to come.
+    std::string WholeLines(std::string text);
     void PauseUntilWoken(int ms);
     friend class TThreadDispatchTarget;
     // Runs fn on the main thread; an exception from an event handler is dropped there.

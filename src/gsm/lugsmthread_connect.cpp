@@ -197,9 +197,14 @@ void TLuGSMThread::QueueStartCommands(const std::vector<std::string>& phoneBookR
         if (FOwner->CanCheckPower() && a.CBC.Available) front.push_back(a.CBC.Command);
         if (FOwner->CanCheckSignal() && a.CSQ.Available) front.push_back(a.CSQ.Command);
     }
-    if (FOwner->GetUnreaded())
-        for (const char* c : {"AT+CPMS=\"SM\"", "AT+CMGL=0", "AT+CPMS=\"ME\"", "AT+CMGL=0"})
-            front.push_back(c);
+    if (FOwner->GetUnreaded()) {
+        // A storage whose size the modem refused to tell (no phone storage) is not read:
+        // selecting it would fail and drop the link.
+        const bool sim = FOwner->SMSSIMCapacity() >= 0, phone = FOwner->SMSPhoneCapacity() >= 0;
+        if (sim) front.insert(front.end(), {"AT+CPMS=\"SM\"", "AT+CMGL=0"});
+        if (phone) front.insert(front.end(), {"AT+CPMS=\"ME\"", "AT+CMGL=0"});
+        if (!sim && !phone) front.push_back("AT+CMGL=0");
+    }
     front.insert(front.end(), phoneBookReads.begin(), phoneBookReads.end());
     // The character-set commands run tolerant: a refusal only means names as they come.
     {
@@ -258,6 +263,7 @@ bool TLuGSMThread::ConnectModem() {
     });
     Step = 7;
     Identify();
+    OnMain([this] { FOwner->ClearPhoneBook(); });  // read afresh at every connection
     std::vector<std::string> reads = ReadPhoneBookSizes("SM");
     const std::vector<std::string> phone = ReadPhoneBookSizes("ME");
     reads.insert(reads.end(), phone.begin(), phone.end());

@@ -1,7 +1,7 @@
 // The hook where the modem's reports turn into component state and events.
 #include "gsm/lugsmthread_dispatch.h"
 
-void TLuGSMThread::DispatchReply(const std::string& text) {
+TModemDispatch& TLuGSMThread::Dispatch() {
     if (!FDispatch) {
         FDispatchTarget = std::make_unique<TThreadDispatchTarget>(*this);
         FDispatch = std::make_unique<TModemDispatch>(*FDispatchTarget);
@@ -12,5 +12,9 @@ void TLuGSMThread::DispatchReply(const std::string& text) {
         FDispatch->SetIndicatorNumbers(ParseIndicatorList(list));
         FDispatchIndicatorList = list;
     }
-    FDispatch->DispatchReply(text);
+    return *FDispatch;
 }
+
+void TLuGSMThread::DispatchReply(const std::string& text) { Dispatch().DispatchReply(text); }
+
+void TLuGSMThread::DispatchPiece(const std::string& text) { Dispatch().DispatchPiece(text); }

@@ -47,6 +47,8 @@ public:
         s.DisableIncomingSMS = FOwner.DisableIncomingSMS();
         s.DeleteSMSafterRead = FOwner.DeleteSMSafterRead();
         s.SMSPhoneCapacity = FOwner.SMSPhoneCapacity();
+        s.SimStorage = FOwner.SMSSIMCapacity() >= 0;
+        s.PhoneStorage = FOwner.SMSPhoneCapacity() >= 0;
         s.PromoQuestions = dispatchadapter::Lines(FOwner.PromoQuestions());
         s.PrefixForCountry = FOwner.PrefixForCountry();
         s.HangUpVoiceConnection = FOwner.HangUpVoiceConnection();

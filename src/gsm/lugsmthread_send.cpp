@@ -54,14 +54,33 @@ std::string TLuGSMThread::ReadPrompt() {
     return got;
 }
 
+// Reports that arrive while the answer is awaited (a burst of messages) are dispatched
+// once they fill a piece; the answer's own lines stay.
 std::string TLuGSMThread::CollectAnswer(std::string text) {
     int wait = FirstAnswerTimeout;
-    while (!HasFinalResult(text) && text.size() < MaxReplyText && !PortFailed()) {
+    while (!HasFinalResult(text) && !PortFailed()) {
+        if (text.size() >= MaxReplyText) text = DispatchReportsOf(WholeLines(std::move(text)));
         if (!WaitInput(wait)) break;
         text += Serial.ReadChunk(0);
         wait = NextAnswerTimeout;
     }
-    return text;
+    return WholeLines(std::move(text));
+}
+
+std::string TLuGSMThread::DispatchReportsOf(const std::string& lines) {
+    std::string answer, reports;
+    size_t start = 0;
+    while (start < lines.size()) {
+        size_t end = lines.find('\n', start);
+        end = end == std::string::npos ? lines.size() : end + 1;
+        const std::string line = lines.substr(start, end - start);
+        (line.rfind("+CMGS:", 0) == 0 || line.rfind("> ", 0) == 0 ? answer : reports) += line;
+        start = end;
+    }
+    Log(reports);
+    DispatchPiece(reports);
+    RaiseAfterComRx();
+    return answer;
 }
 
 // The attempt count lives in the line's mark. The second failure restarts the link (with

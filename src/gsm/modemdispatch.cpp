@@ -8,8 +8,9 @@ using namespace dispatchtext;
 
 namespace {
 
-bool IsRoutedHeader(std::string_view line) {
-    return StartsWith(line, "+CMT:") || StartsWith(line, "+CDS:");
+bool IsPduHeader(std::string_view line) {
+    return StartsWith(line, "+CMT:") || StartsWith(line, "+CDS:") || StartsWith(line, "+CMGL:") ||
+           StartsWith(line, "+CMGR:");
 }
 
 }  // namespace
@@ -19,17 +20,23 @@ TModemDispatch::TModemDispatch(TModemDispatchTarget& target)
 
 // The steps run in a fixed order over the lines of one reply; each looks only for its
 // own lines, so a reply cut anywhere loses no more than the cut line's own report.
+void TModemDispatch::DispatchPiece(const std::string& text) {
+    FInPiece = true;
+    DispatchReply(text);
+    FInPiece = false;
+}
+
 void TModemDispatch::DispatchReply(const std::string& text) {
     try {
         TLines lines = SplitLines(text);
-        // A routed message whose PDU line came apart from its header in the last reply.
+        // A message whose PDU line came apart from its header in the last reply or piece.
         if (!FPendingHeader.empty()) {
             FCarriedLine = std::move(FPendingHeader);
             FPendingHeader.clear();
             if (!lines.empty() && IsHexLine(lines.front()))
                 lines.insert(lines.begin(), std::string_view(FCarriedLine));
         }
-        if (!lines.empty() && IsRoutedHeader(lines.back())) {
+        if (!lines.empty() && IsPduHeader(lines.back())) {
             FPendingHeader = lines.back();
             lines.pop_back();
         }

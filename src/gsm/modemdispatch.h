@@ -19,6 +19,10 @@ struct TDispatchSettings {
     bool DisableIncomingSMS = false;
     bool DeleteSMSafterRead = false;
     int SMSPhoneCapacity = 0;
+    // Whether the modem told the size of each message storage: one it refused (a modem
+    // without phone storage) is not listed.
+    bool SimStorage = true;
+    bool PhoneStorage = true;
     std::vector<std::string> PromoQuestions;
     std::string PrefixForCountry = "+48";
     bool HangUpVoiceConnection = false;
@@ -123,6 +127,9 @@ public:
     explicit TModemDispatch(TModemDispatchTarget& target);
 
     void DispatchReply(const std::string& text);
+    // A piece of a reply still arriving: dispatched as a reply, except that what belongs
+    // to the reply's end (OnGetPhoneBook) waits for DispatchReply of its last piece.
+    void DispatchPiece(const std::string& text);
     void SetIndicatorNumbers(const TIndicatorNumbers& numbers) { FIndicators = numbers; }
 
 private:
@@ -153,7 +160,10 @@ private:
     std::string FLastCaller;
     int64_t FLastRingMs = 0;
     bool FHasRung = false;
-    // A "+CMT:" or "+CDS:" header that ended a reply: its PDU line comes with the next.
+    // A PDU header ("+CMT:", "+CDS:", "+CMGL:", "+CMGR:") that ended a reply or a piece:
+    // its PDU line comes with the next.
     std::string FPendingHeader;
+    bool FInPiece = false;          // dispatching a piece of a longer reply
+    bool FPhoneBookPending = false;  // a piece held phone-book lines
     std::string FCarriedLine;
 };

@@ -15,8 +15,14 @@ using namespace dispatchtext;
 
 namespace {
 
-const char* const ListingCommands[] = {"AT+CPMS=\"SM\"", "AT+CMGL=0", "AT+CPMS=\"ME\"",
-                                       "AT+CMGL=0"};
+// The unread messages of each storage the modem has.
+std::vector<std::string> ListingCommands(const TDispatchSettings& s) {
+    if (!s.SimStorage && !s.PhoneStorage) return {"AT+CMGL=0"};
+    std::vector<std::string> commands;
+    if (s.SimStorage) commands.insert(commands.end(), {"AT+CPMS=\"SM\"", "AT+CMGL=0"});
+    if (s.PhoneStorage) commands.insert(commands.end(), {"AT+CPMS=\"ME\"", "AT+CMGL=0"});
+    return commands;
+}
 
 // The storage index in "+CMGL: <index>,..." or after the comma of "+CMTI: "SM",<index>".
 std::optional<int> IndexAfter(std::string_view line, char separator) {
@@ -81,6 +87,9 @@ void TModemDispatch::ReadMessage(const TLines& lines, const TDispatchSettings& s
 }
 
 void TModemDispatch::ListedMessages(const TLines& lines, const TDispatchSettings& s) {
+    // Deleted before the listing of the next storage selects it: an index names a message
+    // of the storage selected now.
+    std::vector<std::string> deletions;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!StartsWith(lines[i], "+CMGL:")) continue;
         const std::string pdu = PduAfter(lines, i, "+CMGL:");
@@ -99,9 +108,9 @@ void TModemDispatch::ListedMessages(const TLines& lines, const TDispatchSettings
             continue;
         }
         const auto index = IndexAfter(lines[i], ':');
-        if (s.DeleteSMSafterRead && index)
-            FTarget.AppendCommand("AT+CMGD=" + std::to_string(*index));
+        if (s.DeleteSMSafterRead && index) deletions.push_back("AT+CMGD=" + std::to_string(*index));
     }
+    if (!deletions.empty()) FTarget.InsertCommandsAtFront(deletions);
 }
 
 void TModemDispatch::NewMessageIndication(const TLines& lines, const TDispatchSettings& s) {
@@ -116,9 +125,11 @@ void TModemDispatch::NewMessageIndication(const TLines& lines, const TDispatchSe
     if (!any) return;
     // A capacity the modem did not tell (negative) says nothing about a full memory.
     if (s.SMSPhoneCapacity > 0 && highest > s.SMSPhoneCapacity - 10) FTarget.RaiseSMSMemoryFull();
-    // One listing reads every new message: a burst of indications queues it once.
-    if (FTarget.HasCommand("AT+CMGL=0")) return;
-    for (const char* command : ListingCommands) FTarget.AppendCommand(command);
+    // One listing reads every new message: a burst of indications queues it once. A
+    // listing already under way may have passed the storage that holds the new one.
+    const std::vector<std::string> listing = ListingCommands(s);
+    if (FTarget.HasCommand(listing.front())) return;
+    for (const std::string& command : listing) FTarget.AppendCommand(command);
 }
 
 void TModemDispatch::RoutedMessages(const TLines& lines, const TDispatchSettings& s) {

@@ -43,5 +43,10 @@ void TModemDispatch::PhoneBook(const TLines& lines, const TDispatchSettings& s) 
         FTarget.AddPhoneBookLine(f[0] + ";" + number + ";" + name);
         any = true;
     }
-    if (any) FTarget.RaiseGetPhoneBook();
+    if (any && FInPiece) {
+        FPhoneBookPending = true;
+    } else if (any || FPhoneBookPending) {
+        FPhoneBookPending = false;
+        FTarget.RaiseGetPhoneBook();
+    }
 }

@@ -100,6 +100,13 @@ public:
     // (ErrTimeout): the owner's stop request. kNoWaitHandle = none.
     TWaitHandle WakeHandle = kNoWaitHandle;
 
+    // Takes a modem command's reply in pieces of whole lines while it is still arriving,
+    // each piece once ReplyPieceSize bytes have gathered; the call then returns the rest.
+    // So a reply of any length is read with bounded memory. Without it a reply longer
+    // than HardLineLimit ends with ErrMaxBuffer.
+    std::function<void(const std::string& lines)> OnReplyPiece;
+    static constexpr size_t ReplyPieceSize = 16384;
+
     // No read gathers more than this, whatever MaxLineLength says: a peer that floods
     // without a terminator must not grow memory without end.
     static constexpr size_t HardLineLimit = 65536;

@@ -93,6 +93,10 @@ std::string TSerialDevice::ReadCommand(const std::string& command, int lineTimeo
             }
             if (IsErrorResult(line)) break;
         }
+        if (OnReplyPiece && result.size() >= ReplyPieceSize) {
+            OnReplyPiece(result);
+            result.clear();
+        }
         // A modem that chatters without ever concluding must not grow the answer for ever.
         if (result.size() > HardLineLimit) {
             SetError(ErrMaxBuffer);

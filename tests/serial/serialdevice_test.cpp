@@ -291,6 +291,49 @@ TEST_F(SerialDeviceTest, ModemCommandsCollectTheReply) {
     modem.join();
 }
 
+// A reply far over the ceiling comes whole, in pieces of whole lines, and memory stays
+// bounded by the piece; without a taker the ceiling still ends it.
+TEST_F(SerialDeviceTest, AReplyOfAnySizeComesInPiecesOfWholeLines) {
+    Dev.AtTimeout = 3000;
+    constexpr int Lines = 20000;  // about 600 KB
+    std::thread modem([&] {
+        Pty.Receive(5);
+        std::string reply;
+        for (int i = 0; i < Lines; ++i) reply += "+CPBR: " + std::to_string(i) + ",\"1234\"\r\n";
+        Pty.Send(reply + "OK\r\n");
+    });
+    std::string all;
+    size_t pieces = 0, largest = 0;
+    Dev.OnReplyPiece = [&](const std::string& piece) {
+        ++pieces;
+        largest = std::max(largest, piece.size());
+        EXPECT_EQ(piece.substr(piece.size() - 2), "\r\n");
+        all += piece;
+    };
+    all += Dev.SendModemCommand("AT+CPBR=0,20000");
+    modem.join();
+    EXPECT_EQ(Dev.LastError(), 0);
+    EXPECT_TRUE(Dev.ATResult());
+    EXPECT_GT(pieces, 10u);
+    EXPECT_LT(largest, TSerialDevice::ReplyPieceSize + 100);
+    size_t n = 0;
+    for (size_t p = all.find("+CPBR: "); p != std::string::npos; p = all.find("+CPBR: ", p + 1))
+        ++n;
+    EXPECT_EQ(n, static_cast<size_t>(Lines));
+    EXPECT_EQ(all.substr(all.size() - 4), "OK\r\n");
+
+    Dev.OnReplyPiece = nullptr;
+    std::thread flood([&] {
+        Pty.Receive(5);
+        std::string reply;
+        for (int i = 0; i < Lines; ++i) reply += "+CPBR: " + std::to_string(i) + "\r\n";
+        Pty.Send(reply + "OK\r\n");
+    });
+    Dev.SendModemCommand("AT+CPBR=0,20000");
+    EXPECT_EQ(Dev.LastError(), ErrMaxBuffer);
+    flood.join();
+}
+
 TEST_F(SerialDeviceTest, NumberedRefusalsEndAModemCommandAtOnceAndAWakeEndsItsWait) {
     Dev.AtTimeout = 3000;
     std::thread modem([&] {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tiktaal needs on Debian 12 (apt-get, as root or via sudo).
-# Usage: scripts/setup.sh [build|test|package]   build: to compile and run; test: also the test
-# peers; package: what builds and checks the Debian package.
+# Usage: scripts/setup.sh [build|test|package|windows]   build: to compile and run; test: also
+# the test peers; package: what builds and checks the Debian package; windows: what cross-builds
+# the Windows programs and runs them under Wine.
 set -euo pipefail
 what=${1:-test}
 sudo=""
@@ -16,9 +17,14 @@ test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth t
 # Building and checking the Debian package, and installing it into a fresh root.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream debootstrap)
 
+# The Windows build: MinGW-w64 with posix threads, GoogleTest's source, Wine to run the tests
+# (and the host Qt's moc, rcc and uic, from the build packages).
+windows_packages=(g++-mingw-w64-x86-64-posix googletest wine wine64 xz-utils util-linux)
+
 packages=("${build_packages[@]}")
 [ "$what" = test ] && packages+=("${test_packages[@]}")
 [ "$what" = package ] && packages+=("${package_packages[@]}")
+[ "$what" = windows ] && packages+=("${test_packages[@]}" "${windows_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,9 +1,6 @@
 #include "toolkit/datetime.h"
 
-#include <sys/time.h>
-
 #include <cmath>
-#include <ctime>
 #include <stdexcept>
 
 namespace {
@@ -42,20 +39,6 @@ void SplitDateTime(TDateTime dt, int64_t& days, int64_t& msOfDay) {
         msOfDay -= static_cast<int64_t>(MSecsPerDay);
         days += dt < 0 ? -1 : 1;
     }
-}
-
-TDateTime FromTimespec(time_t sec, long nsec, bool local) {
-    struct tm tmv {};
-    if (local)
-        localtime_r(&sec, &tmv);
-    else
-        gmtime_r(&sec, &tmv);
-    TDateTime date = 0;
-    TryEncodeDate(tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday, date);
-    TDateTime time = 0;
-    TryEncodeTime(tmv.tm_hour, tmv.tm_min, tmv.tm_sec > 59 ? 59 : tmv.tm_sec,
-                  static_cast<int>(nsec / 1000000), time);
-    return date + time;
 }
 
 std::string Padded(int value, int width) {
@@ -160,18 +143,6 @@ TDateTime UnixMsToDateTime(int64_t ms) {
         --days;
     }
     return static_cast<double>(days) + UnixDateDelta + static_cast<double>(rest) / MSecsPerDay;
-}
-
-TDateTime NowLocal() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return FromTimespec(ts.tv_sec, ts.tv_nsec, true);
-}
-
-TDateTime NowUtc() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return FromTimespec(ts.tv_sec, ts.tv_nsec, false);
 }
 
 std::string FormatDateTime(const std::string& f, TDateTime dt) {

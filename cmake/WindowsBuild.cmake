@@ -1,0 +1,40 @@
+# The Windows build (MinGW-w64 and Qt for MinGW, see scripts/windows.sh): every program goes
+# to bin/ with the DLLs and plugins it loads beside it, so it runs under Wine as it lies.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# The GCC runtime of the toolchain that compiled Qt.
+get_filename_component(mingw_gcc_dir ${CMAKE_CXX_COMPILER} DIRECTORY)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
+                OUTPUT_VARIABLE mingw_libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libgcc_s_seh-1.dll
+                OUTPUT_VARIABLE mingw_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libwinpthread-1.dll
+                OUTPUT_VARIABLE mingw_winpthread OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT EXISTS ${mingw_winpthread})
+  set(mingw_winpthread /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll)
+endif()
+
+get_target_property(qt_core_dll Qt6::Core IMPORTED_LOCATION_RELEASE)
+get_filename_component(qt_bin_dir ${qt_core_dll} DIRECTORY)
+get_filename_component(qt_prefix ${qt_bin_dir} DIRECTORY)
+set(TIKTAAL_WINDOWS_RUNTIME
+  ${mingw_libstdcxx} ${mingw_libgcc} ${mingw_winpthread}
+  ${qt_bin_dir}/Qt6Core.dll ${qt_bin_dir}/Qt6Gui.dll ${qt_bin_dir}/Qt6Widgets.dll)
+set(TIKTAAL_WINDOWS_PLUGINS
+  platforms/qwindows.dll platforms/qoffscreen.dll platforms/qminimal.dll
+  styles/qwindowsvistastyle.dll)
+
+set(runtime_commands)
+foreach(dll ${TIKTAAL_WINDOWS_RUNTIME})
+  list(APPEND runtime_commands COMMAND ${CMAKE_COMMAND} -E copy_if_different ${dll}
+       ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/)
+endforeach()
+foreach(plugin ${TIKTAAL_WINDOWS_PLUGINS})
+  get_filename_component(plugin_dir ${plugin} DIRECTORY)
+  list(APPEND runtime_commands
+       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${plugin_dir}
+       COMMAND ${CMAKE_COMMAND} -E copy_if_different ${qt_prefix}/plugins/${plugin}
+               ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${plugin_dir}/)
+endforeach()
+add_custom_target(windows_runtime ALL ${runtime_commands}
+                  COMMENT "DLLs and Qt plugins beside the programs")

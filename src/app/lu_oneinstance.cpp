@@ -64,6 +64,12 @@ void TLuOneInstance::OpenChannel() {
     }
     FDirectory = std::move(directory);
     FChannel = std::move(channel);
+    // A channel with a descriptor is watched here; one without is told by the main
+    // thread's message loop that messages wait.
+    if (FChannel->Fd() < 0) {
+        FChannel->SetOnPending([this] { ReadMessages(); });
+        return;
+    }
     FNotifier = std::make_unique<QSocketNotifier>(FChannel->Fd(), QSocketNotifier::Read);
     QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(),
                      [this] { ReadMessages(); });

@@ -1,18 +1,24 @@
-// The single-instance guard's channel between copies of a program: a per-user directory in
-// which every guard listens on its own Unix datagram socket, and a named lock (flock on
-// <dir>/<name>.lock) that a process holds for its life. A lock that cannot be taken means
-// another copy runs.
+// The single-instance guard's channel between copies of a program, and a named lock that a
+// process holds for its life (a lock that cannot be taken means another copy runs).
+// Linux: a per-user directory in which every guard listens on its own Unix datagram socket;
+// the lock is flock on <dir>/<name>.lock. Windows: a hidden window per guard that takes the
+// registered messages "LU_OneInstanceQuest" and "LU_OneInstanceStop" (the question is
+// broadcast) and the answer as WM_COPYDATA; the lock is a named mutex of the session.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-// The per-user directory: $XDG_RUNTIME_DIR/LU_OneInstance, or /tmp/LU_OneInstance-<uid>
-// when XDG_RUNTIME_DIR is unset, blank or not absolute.
+// Where the guards of one user's session find each other. Linux: the directory
+// $XDG_RUNTIME_DIR/LU_OneInstance, or /tmp/LU_OneInstance-<uid> when XDG_RUNTIME_DIR is
+// unset, blank or not absolute. Windows: the session's namespace of named objects.
 std::string InstanceDirectoryPath();
-// Creates path (mode 0700) when missing and checks that it is a real directory of this
-// user that nobody else may enter. Returns false with a readable reason otherwise: a
+// Linux: creates path (mode 0700) when missing and checks that it is a real directory of
+// this user that nobody else may enter. Returns false with a readable reason otherwise: a
 // directory that another user could fill with sockets must not be trusted.
 bool PrepareInstanceDirectory(const std::string& path, std::string& error);
 
@@ -34,11 +40,12 @@ bool DecodeInstanceMessage(const char* data, size_t size, TInstanceMessage& msg)
 // Largest datagram read or sent; longer ones are dropped.
 constexpr size_t kMaxInstanceDatagram = 16384;
 
-// This guard's socket in the directory. Every call is non-blocking: a copy that does not
-// read its socket (hung) can never hold up another.
+// This guard's end of the channel. No call waits for long: a copy that does not read its
+// messages (hung) can never hold up another.
 class TInstanceChannel {
 public:
-    // Binds a socket under a fresh random name in directory (already prepared).
+    // Binds a socket under a fresh random name in directory (already prepared); on Windows,
+    // makes the hidden window on the calling (main) thread.
     explicit TInstanceChannel(const std::string& directory);
     // Closes the socket and removes its file.
     ~TInstanceChannel();
@@ -47,8 +54,11 @@ public:
 
     bool Ok() const { return FFd >= 0; }
     const std::string& Error() const { return FError; }
-    // The descriptor to watch for reading; -1 when not Ok.
+    // The descriptor to watch for reading; -1 when not Ok, or where messages come through
+    // the main thread's message loop instead (Windows), which calls the pending handler.
     int Fd() const { return FFd; }
+    // Called on the main thread, from its message loop, when messages may be waiting.
+    void SetOnPending(std::function<void()> handler) { FOnPending = std::move(handler); }
     const std::string& Address() const { return FAddress; }
 
     // "Who runs": sent to every guard socket in the directory, this one's own included.
@@ -66,9 +76,13 @@ private:
     // 0, or the errno of the failed send.
     int SendTo(const std::string& path, const std::string& datagram);
 
+    struct TSystemPart;  // what only one system's channel needs
+
     int FFd = -1;
     std::string FDirectory, FAddress, FError;
     std::vector<char> FBuffer;  // room for one datagram, for Receive
+    std::function<void()> FOnPending;
+    std::unique_ptr<TSystemPart> FSystem;
 };
 
 enum class TLockResult { Taken, HeldElsewhere, Failed };
@@ -86,10 +100,10 @@ public:
     // Failed leaves a reason in error (a lock file that is not a plain file, say).
     TLockResult Acquire(const std::string& directory, const std::string& name, std::string& error);
     void Release();
-    bool Held() const { return FFd >= 0; }
+    bool Held() const { return FHandle != -1; }
 
 private:
-    int FFd = -1;
+    intptr_t FHandle = -1;  // the lock file's descriptor, or the mutex's handle
 };
 
 // The lock file's name for an instance name: the name plus ".lock" when it is a safe file

@@ -5,12 +5,7 @@
 
 #include <cmath>
 
-#include "toolkit/seam.h"
-
 namespace {
-
-TSeam<TClockSetter> CurrentSetter;
-TSeam<TClockServiceProbe> CurrentProbe;
 
 bool ToTm(TDateTime t, struct tm& out, int& ms) {
     if (!std::isfinite(t)) return false;
@@ -29,22 +24,6 @@ bool ToTm(TDateTime t, struct tm& out, int& ms) {
 }
 
 }  // namespace
-
-TClockSetter SetClockSetter(TClockSetter setter) { return CurrentSetter.Swap(std::move(setter)); }
-
-bool StepPCClock(double offsetSeconds) {
-    const TClockSetter setter = CurrentSetter.Get();
-    return setter ? setter(offsetSeconds) : SystemStepClock(offsetSeconds);
-}
-
-TClockServiceProbe SetClockServiceProbe(TClockServiceProbe probe) {
-    return CurrentProbe.Swap(std::move(probe));
-}
-
-bool ClockKeptByTimeService() {
-    const TClockServiceProbe probe = CurrentProbe.Get();
-    return probe ? probe() : SystemClockSynchronised();
-}
 
 bool SystemClockSynchronised() {
     struct timex tx {};

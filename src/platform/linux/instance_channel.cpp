@@ -19,16 +19,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/instance_names.h"
+
 namespace {
 
-constexpr std::string_view kQuestTag = "LU_OneInstanceQuest";
-constexpr std::string_view kStopTag = "LU_OneInstanceStop";
-constexpr std::string_view kAnswerTag = "LU_OneInstanceCopyData";
 constexpr std::string_view kSocketSuffix = ".sock";
 // Bounds on the work one call may do, whatever the directory or the socket holds.
 constexpr int kMaxDirectoryEntries = 4096;
 constexpr int kMaxDroppedPerReceive = 64;
-constexpr size_t kMaxLockStem = 200;
 
 template <typename F>
 auto RetryOnEintr(F f) {
@@ -46,16 +44,6 @@ bool EndsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
-std::string HexBytes(const unsigned char* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
-
 bool MakeAddress(const std::string& path, sockaddr_un& addr, socklen_t& len) {
     addr = {};
     addr.sun_family = AF_UNIX;
@@ -71,21 +59,6 @@ std::string SenderPath(const sockaddr_un& from, socklen_t len) {
     if (len <= offset || from.sun_path[0] == '\0') return "";
     const size_t max = std::min(static_cast<size_t>(len) - offset, sizeof(from.sun_path));
     return std::string(from.sun_path, strnlen(from.sun_path, max));
-}
-
-bool SafeLockByte(unsigned char c, bool first) {
-    if (std::isalnum(c) && c < 0x80) return true;
-    if (c == '.') return !first;  // no hidden files, no "." or ".."
-    return std::strchr("{}()_,+=@-", c) != nullptr && c != '\0';
-}
-
-uint64_t Fnv1a(std::string_view s) {
-    uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
 }
 
 }  // namespace
@@ -133,47 +106,7 @@ bool PrepareInstanceDirectory(const std::string& path, std::string& error) {
     return true;
 }
 
-std::string EncodeInstanceMessage(TInstanceMessageKind kind, const std::string& name) {
-    std::string out;
-    switch (kind) {
-        case TInstanceMessageKind::Quest:
-            out = kQuestTag;
-            break;
-        case TInstanceMessageKind::Stop:
-            out = kStopTag;
-            break;
-        case TInstanceMessageKind::Answer:
-            out = kAnswerTag;
-            break;
-    }
-    out += '\0';
-    if (kind == TInstanceMessageKind::Answer) {
-        out += name;
-        out += '\0';
-    }
-    return out;
-}
-
-bool DecodeInstanceMessage(const char* data, size_t size, TInstanceMessage& msg) {
-    const std::string_view all(data, size);
-    const size_t nul = all.find('\0');
-    if (nul == std::string_view::npos) return false;
-    const std::string_view tag = all.substr(0, nul);
-    const std::string_view rest = all.substr(nul + 1);
-    if (tag == kQuestTag) {
-        msg.Kind = TInstanceMessageKind::Quest;
-    } else if (tag == kStopTag) {
-        msg.Kind = TInstanceMessageKind::Stop;
-    } else if (tag == kAnswerTag) {
-        msg.Kind = TInstanceMessageKind::Answer;
-        msg.Name = std::string(rest.substr(0, rest.find('\0')));
-        return true;
-    } else {
-        return false;
-    }
-    msg.Name.clear();
-    return true;
-}
+struct TInstanceChannel::TSystemPart {};
 
 TInstanceChannel::TInstanceChannel(const std::string& directory)
     : FDirectory(directory), FBuffer(kMaxInstanceDatagram) {
@@ -295,7 +228,7 @@ TLockResult TNamedLock::Acquire(const std::string& directory, const std::string&
         return TLockResult::Failed;
     }
     if (RetryOnEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
-        FFd = fd;
+        FHandle = fd;
         return TLockResult::Taken;
     }
     const int e = errno;
@@ -307,30 +240,8 @@ TLockResult TNamedLock::Acquire(const std::string& directory, const std::string&
 
 void TNamedLock::Release() {
     // The file stays: removing it would let two copies lock two different files.
-    if (FFd >= 0) close(FFd);
-    FFd = -1;
-}
-
-std::string LockFileName(const std::string& name) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string stem;
-    for (size_t i = 0; i < name.size(); ++i) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        if (SafeLockByte(c, i == 0)) {
-            stem += static_cast<char>(c);
-        } else {
-            stem += '%';
-            stem += digits[c >> 4];
-            stem += digits[c & 15];
-        }
-    }
-    if (stem.size() > kMaxLockStem) {
-        const uint64_t h = Fnv1a(name);
-        unsigned char bytes[8];
-        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(h >> (56 - 8 * i));
-        stem = stem.substr(0, kMaxLockStem - 17) + "~" + HexBytes(bytes, sizeof bytes);
-    }
-    return stem + ".lock";
+    if (FHandle != -1) close(static_cast<int>(FHandle));
+    FHandle = -1;
 }
 
 bool RandomBytes(void* buf, size_t size) {

@@ -12,7 +12,7 @@ root=$(dirname "$here")
 out=$here/out
 cxx=${FUZZ_CXX:-clang++}
 targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch
-         httpframing instance modemreplies)
+         httpframing instance modemreplies nts)
 # The SMS codecs, the report dispatch and the modem-reply readers; the component and its
 # thread need the toolkit.
 sources=("$root"/src/gsm/codecs/*.cpp "$root"/src/gsm/modemdispatch*.cpp
@@ -24,7 +24,8 @@ sources=("$root"/src/gsm/codecs/*.cpp "$root"/src/gsm/modemdispatch*.cpp
          "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root"/src/net/netsocket*.cpp
          "$root"/src/net/linux/*.cpp
          "$root/src/timesync/sntpclient.cpp" "$root/src/timesync/httpclient.cpp" "$root/src/timesync/datetime_parser.cpp"
-         "$root/src/timesync/script_answer.cpp")
+         "$root/src/timesync/script_answer.cpp" "$root/src/timesync/nts_records.cpp"
+         "$root/src/timesync/nts_fields.cpp" "$root"/src/net/tls/linux/*.cpp)
 common=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fno-sanitize-recover=all -I"$root/src"
         -I"$root/src/net/linux")
 
@@ -39,7 +40,8 @@ printf '%s\n' "${sources[@]}" | xargs -P "$jobs" -I{} sh -c \
 rm -f "$out/libtiktaal.a"
 ar rcs "$out/libtiktaal.a" "$out"/obj/*.o
 printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} "$cxx" "${common[@]}" \
-  -fsanitize=fuzzer,address,undefined "$here/fuzz_{}.cpp" "$out/libtiktaal.a" -o "$out/fuzz_{}"
+  -fsanitize=fuzzer,address,undefined "$here/fuzz_{}.cpp" "$out/libtiktaal.a" -o "$out/fuzz_{}" \
+  -lssl -lcrypto
 
 run_one() {
   local t=$1 corpus=$out/corpus/$1

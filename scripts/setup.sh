@@ -8,11 +8,13 @@ what=${1:-test}
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
-build_packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fonts-dejavu-core socat)
+build_packages=(g++ cmake ninja-build qt6-base-dev libgl-dev libssl-dev fonts-dejavu-core socat)
 # chrony is only ever run by hand (chronyd -x) on loopback by the tests; installing it here
 # replaces systemd-timesyncd, which is why the demo never installs it.
-# netbase gives /etc/services, which the service-name lookups are tested against.
-test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth tzdata netbase)
+# netbase gives /etc/services, which the service-name lookups are tested against; openssl
+# makes the throw-away certificate authority of the NTS and https tests.
+test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth tzdata netbase
+               openssl)
 
 # Building and checking the Debian package, and installing it into a fresh root.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream debootstrap)

@@ -12,6 +12,7 @@
 
 #include "net/ipaddr.h"
 #include "net/sockapi.h"
+#include "net/tls/tls_session.h"
 
 enum class TSocketFamily { SF_Any, SF_IP4, SF_IP6 };
 
@@ -316,8 +317,12 @@ public:
     int SocketProtocolNumber() const override { return IPPROTO_TCP; }
 
     void CloseConnection() override;
+    void AbortConnection() override;
     void ConnectTo(const std::string& host, const std::string& port) override;
+    // With TLS started these two carry plaintext (and so every send and receive built on
+    // them); ReceiveBytes always reads the wire.
     int SendBytes(const void* buffer, int length) override;
+    std::string ReceiveAvailable(int timeout) override;
     int ReceiveBytes(void* buffer, int length) override;
     int PendingByteCount() override;
     std::string LocalAddressText() override;
@@ -331,6 +336,11 @@ public:
     TSocketHandle AcceptConnection();
     // The TLS handshake over the connected handle.
     void TlsConnect();
+    // A TLS client session over the connected handle, each wait for the server bounded
+    // by timeout (and the deadline); a failure is kSockSysNotReady with the reason in
+    // GetErrorDescEx. The session (keys, chosen protocol) stays until the connection closes.
+    void StartTls(const TTlsClientConfig& config, int timeout);
+    TTlsSession* TlsSession() const { return FTlsSession.get(); }
 
     TCustomTls& Tls() { return *FTls; }
     const std::string& HTTPTunnelIP() const { return FHTTPTunnelIP; }
@@ -349,8 +359,15 @@ private:
     void ConnectDirect(const std::string& host, const std::string& port);
     void ConnectThroughSocks(const std::string& host, const std::string& port);
     void ConnectThroughTunnel(const std::string& host, const std::string& port);
+    int SendOnWire(const void* buffer, int length);
+    std::string ReceiveFromWire(int timeout);
+    void ReadDecrypted(int timeout, std::string& plain);
+    void FailTls(const std::string& why);
+    void EndTls();
 
     std::unique_ptr<TCustomTls> FTls;
+    std::unique_ptr<TTlsSession> FTlsSession;
+    std::string FTlsError;
     std::string FHTTPTunnelIP, FHTTPTunnelPort, FHTTPTunnelUser, FHTTPTunnelPass;
     int FHTTPTunnelTimeout = 30000;
     THookSocket FOnAfterConnect;

@@ -22,6 +22,7 @@ bool TTlsNone::Connect() {
 TTcpSocket::TTcpSocket() : FTls(std::make_unique<TTlsNone>()) {}
 
 std::string TTcpSocket::GetErrorDescEx() {
+    if (FErrorCode == kSockSysNotReady && !FTlsError.empty()) return FTlsError;
     if (FErrorCode == kSockSysNotReady && FTls->ErrorCode() != 0) return FTls->ErrorText();
     return TNetSocket::GetErrorDescEx();
 }
@@ -34,6 +35,7 @@ void TTcpSocket::TlsConnect() {
 
 void TTcpSocket::CloseConnection() {
     if (FTls->Enabled()) FTls->Shutdown();
+    EndTls();
     if (FHandle != kInvalidSocket && FErrorCode == 0) {
         ShutdownSending(FHandle);
         DiscardPendingInput();
@@ -42,6 +44,8 @@ void TTcpSocket::CloseConnection() {
 }
 
 void TTcpSocket::ConnectTo(const std::string& host, const std::string& port) {
+    FTlsSession.reset();
+    FTlsError.clear();
     if (!FSocksIP.empty())
         ConnectThroughSocks(host, port);
     else if (!FHTTPTunnelIP.empty())
@@ -101,7 +105,7 @@ void TTcpSocket::ConnectThroughTunnel(const std::string& host, const std::string
     }
 }
 
-int TTcpSocket::SendBytes(const void* buffer, int length) {
+int TTcpSocket::SendOnWire(const void* buffer, int length) {
     if (StopCheck()) return 0;
     DoMonitor(true, buffer, length);
     const char* data = static_cast<const char*>(buffer);

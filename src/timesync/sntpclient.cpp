@@ -103,10 +103,11 @@ bool TSntpClient::SendRequest(uint32_t& nonceSeconds, uint32_t& nonceFraction, T
     if (!RandomNonce(nonceSeconds, nonceFraction)) return false;
     TNtpPacket request;
     ClearPacket(request);
-    request.LeapVersionMode = kNtpClientRequest;
+    request.LeapVersionMode = FAuthenticator ? kNtpV4ClientRequest : kNtpClientRequest;
     request.XmitSeconds = static_cast<int32_t>(nonceSeconds);
     request.XmitFraction = static_cast<int32_t>(nonceFraction);
     FBuffer = PacketToBytes(request);
+    if (FAuthenticator && !FAuthenticator->Seal(FBuffer)) return false;
     sent = ClockStampNow();
     FSock.SendText(FBuffer);
     return FSock.ErrorCode() == 0;
@@ -129,9 +130,15 @@ bool TSntpClient::AwaitReply(const TSockAddr& server, uint32_t nonceSeconds, uin
         FSock.SetPeerAddr(server);
         if (fromServer && FBuffer.size() >= kNtpPacketSize) {
             BytesToPacket(FBuffer, reply);
-            if (static_cast<uint32_t>(reply.OrgSeconds) == nonceSeconds &&
-                static_cast<uint32_t>(reply.OrgFraction) == nonceFraction)
-                return true;
+            const bool echoed = static_cast<uint32_t>(reply.OrgSeconds) == nonceSeconds &&
+                                static_cast<uint32_t>(reply.OrgFraction) == nonceFraction;
+            using TVerdict = TSntpAuthenticator::TVerdict;
+            const TVerdict verdict = FAuthenticator ? FAuthenticator->Check(FBuffer) : TVerdict::Authentic;
+            if (verdict == TVerdict::Refused) {
+                FRefusedByServer = true;
+                return false;
+            }
+            if (echoed && verdict == TVerdict::Authentic) return true;
         }
         if (left == 0) return false;
     }
@@ -170,6 +177,7 @@ void TSntpClient::AdjustClock() {
 }
 
 bool TSntpClient::QuerySntp() {
+    FRefusedByServer = false;
     FSock.CloseConnection();
     FSock.BindTo(FIPInterface, "0");
     if (FSock.ErrorCode() != 0) return false;

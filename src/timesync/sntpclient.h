@@ -29,10 +29,24 @@ struct TNtpPacket {
 
 constexpr size_t kNtpPacketSize = 48;
 constexpr uint8_t kNtpClientRequest = 0x1B;  // leap 0, version 3, mode 3 (client)
+constexpr uint8_t kNtpV4ClientRequest = 0x23;  // leap 0, version 4, mode 3
 
 inline int NtpLeap(uint8_t leapVersionMode) { return leapVersionMode >> 6; }
 inline int NtpVersion(uint8_t leapVersionMode) { return (leapVersionMode >> 3) & 7; }
 inline int NtpMode(uint8_t leapVersionMode) { return leapVersionMode & 7; }
+
+// What an authenticated exchange adds to a plain one: fields that seal the request, and
+// the check that a reply was sealed by the server.
+class TSntpAuthenticator {
+public:
+    enum class TVerdict { Authentic, Forged, Refused };
+    virtual ~TSntpAuthenticator() = default;
+    // Appends to the 48-byte request; false when it cannot be sealed.
+    virtual bool Seal(std::string& request) = 0;
+    // Forged replies are ignored like any that is not ours; Refused ends the wait (the
+    // server no longer accepts our credentials).
+    virtual TVerdict Check(const std::string& reply) = 0;
+};
 
 class TSntpClient : public TNetClient {
 public:
@@ -58,6 +72,11 @@ public:
     void SetSyncTime(bool v) { FSyncTime = v; }
     TUdpSocket& Sock() { return FSock; }
     const TNtpPacket& LastReply() const { return FLastReply; }
+    // With an authenticator the request is NTPv4 and sealed, and only a reply that it
+    // finds authentic is taken. Not owned.
+    void SetAuthenticator(TSntpAuthenticator* authenticator) { FAuthenticator = authenticator; }
+    // The last query ended because the server refused the authenticator's credentials.
+    bool RefusedByServer() const { return FRefusedByServer; }
 
     // The clock the SyncTime option reads and sets; tests put their own here so that the
     // machine's clock is never touched.
@@ -97,4 +116,6 @@ private:
     std::string FBuffer;
     TClockReader FClockReader;
     TClockSetter FClockSetter;
+    TSntpAuthenticator* FAuthenticator = nullptr;
+    bool FRefusedByServer = false;
 };

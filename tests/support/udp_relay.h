@@ -14,16 +14,22 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <thread>
 
 class TUdpRelay {
 public:
-    // Listens on 127.0.0.1 (an ephemeral port) and forwards to server:port.
-    TUdpRelay(const std::string& server, uint16_t port, std::chrono::microseconds delay)
-        : FDelay(delay) {
-        FFront = Bound();
-        FBack = Bound();
+    using TAlter = std::function<void(std::string& reply)>;
+
+    // Listens on front (127.0.0.1 and an ephemeral port by default) and forwards to
+    // server:port; alter, when given, changes each reply on its way back.
+    TUdpRelay(const std::string& server, uint16_t port, std::chrono::microseconds delay,
+              const std::string& front = "127.0.0.1", uint16_t frontPort = 0,
+              TAlter alter = nullptr)
+        : FDelay(delay), FAlter(std::move(alter)) {
+        FFront = Bound(front, frontPort);
+        FBack = Bound("127.0.0.1", 0);
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
@@ -44,6 +50,10 @@ public:
     TUdpRelay(const TUdpRelay&) = delete;
     TUdpRelay& operator=(const TUdpRelay&) = delete;
 
+    // Datagrams taken so far: requests and replies.
+    int Requests() const { return FCount[0]; }
+    int Replies() const { return FCount[1]; }
+
     uint16_t Port() const {
         sockaddr_in a{};
         socklen_t n = sizeof a;
@@ -59,11 +69,12 @@ private:
         std::string Bytes;
     };
 
-    static int Bound() {
+    static int Bound(const std::string& address, uint16_t port) {
         const int fd = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
         bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         return fd;
     }
@@ -76,7 +87,10 @@ private:
             recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &n);
         if (got < 0) return;
         if (outward) FClient = from;
-        FHeld.push_back({TClock::now() + FDelay, outward, std::string(buf, size_t(got))});
+        std::string bytes(buf, size_t(got));
+        if (!outward && FAlter) FAlter(bytes);
+        ++FCount[outward ? 0 : 1];
+        FHeld.push_back({TClock::now() + FDelay, outward, std::move(bytes)});
     }
 
     void SendDue() {
@@ -113,6 +127,8 @@ private:
     }
 
     std::chrono::microseconds FDelay;
+    TAlter FAlter;
+    std::atomic<int> FCount[2] = {0, 0};
     int FFront = -1, FBack = -1;
     sockaddr_in FClient{};
     std::deque<THeld> FHeld;

@@ -63,3 +63,56 @@ tiktaal_begin_test() {
   pids=()
   trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
 }
+
+# A throw-away certificate authority in DIR (ca.pem), a server certificate from it for the
+# comma-separated loopback ADDRESSES and localhost (server.pem, server.key), and a second
+# authority that vouches for none of it (other.pem).
+tiktaal_make_test_ca() {
+  local dir=$1 addresses=$2 san="DNS:localhost" a
+  mkdir -p "$dir"
+  for a in ${addresses//,/ }; do san="$san,IP:$a"; done
+  (cd "$dir" &&
+   openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key \
+     -out ca.pem -days 2 -subj "/CN=Tiktaal test CA" &&
+   openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key \
+     -out server.csr -subj "/CN=localhost" &&
+   printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\n' "$san" >ext.cnf &&
+   openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
+     -days 2 -extfile ext.cnf &&
+   openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout other.key \
+     -out other.pem -days 2 -subj "/CN=Other CA") >"$dir/openssl.log" 2>&1
+}
+
+# Starts chronyd serving NTS without touching the clock: NTP on ADDRESS:PORT, the key
+# exchange on KE-PORT, with the certificate of tiktaal_make_test_ca's CA-DIR. With
+# NTP-SERVER its key exchange sends clients there instead. Sets CHRONY_PID.
+tiktaal_start_chrony_nts() {
+  local work=$1 address=$2 port=$3 keport=$4 ca=$5 ntpserver=${6:-}
+  mkdir -p "$work"
+  cat >"$work/chrony.conf" <<CONF
+port $port
+bindaddress $address
+allow 127.0.0.0/8
+local stratum 8
+cmdport 0
+pidfile $work/chronyd.pid
+driftfile $work/chrony.drift
+ntsdumpdir $work
+ntsserverkey $ca/server.key
+ntsservercert $ca/server.pem
+ntsport $keport
+CONF
+  [ -n "$ntpserver" ] && echo "ntsntpserver $ntpserver" >>"$work/chrony.conf"
+  chronyd -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
+  CHRONY_PID=$!
+}
+
+# Waits (up to 10 s) until something listens on TCP PORT of 127.0.0.1.
+tiktaal_wait_port() {
+  local _
+  for _ in $(seq 200); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}

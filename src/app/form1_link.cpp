@@ -60,6 +60,7 @@ void TForm1::CreateComponents() {
     LuTimeSync1->SetDeferToTimeService(clockMode == TSetClockMode::Auto);
     if (!program.TimeServers.empty()) LuTimeSync1->SetTimeServerList(ListOf(program.TimeServers));
     LuTimeSync1->SetPHPsyncList(ListOf(program.TimeScripts));
+    LuTimeSync1->SetTimeCaFile(program.TimeCa.value_or(StoredTimeCa()));
     LuTimeSync1->SetOnSync([this](TComponent*, TDateTime stamp) { LuTimeSync1Sync(stamp); });
     LuTimeSync1->SetOnSyncError([this](TComponent*) { LuTimeSync1SyncError(); });
     LuTimeSync1->Loaded();

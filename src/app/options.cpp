@@ -37,13 +37,24 @@ bool SetClockMode(TProgramOptions& o, const std::string& value, std::string& err
 const std::vector<TRow>& ProgramOptionTable() {
     static const std::vector<TRow> table{
         {"--time-server", "HOST[:PORT]",
-         "ask this SNTP server (repeatable; replaces the built-in list)",
+         "ask this SNTP server (repeatable; replaces the built-in list);\n"
+         "nts://HOST[:PORT] asks it with Network Time Security, PORT being\n"
+         "its key exchange's (default 4460): only answers it sealed count",
          [](TProgramOptions& o, const std::string& v, std::string& error) {
              return AppendChecked(o.TimeServers, v, ServerSourceProblem(v), error);
          }},
-        {"--time-script", "URL", "also ask this http:// time script (repeatable)",
+        {"--time-script", "URL", "also ask this http:// or https:// time script (repeatable)",
          [](TProgramOptions& o, const std::string& v, std::string& error) {
              return AppendChecked(o.TimeScripts, v, ScriptSourceProblem(v), error);
+         }},
+        {"--time-ca", "FILE",
+         "trust only the certificate authorities in FILE (PEM) for nts://\n"
+         "servers and https:// scripts instead of the system's store (the\n"
+         "TimeCA setting; an empty FILE means the system's store)",
+         [](TProgramOptions& o, const std::string& v, std::string& error) {
+             error = TimeCaProblem(v);
+             if (error.empty()) o.TimeCa = v;
+             return error.empty();
          }},
         {"--set-clock", "MODE",
          "auto (default): set the PC clock unless a time service of the\n"

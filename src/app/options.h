@@ -12,6 +12,7 @@ struct TProgramOptions {
     std::vector<std::string> TimeServers;   // replaces the built-in SNTP servers when given
     std::vector<std::string> TimeScripts;   // HTTP time scripts, asked beside the servers
     std::optional<TSetClockMode> SetClock;  // unset: the stored setting decides
+    std::optional<std::string> TimeCa;      // unset: the stored TimeCA setting decides
     // The board's settings for this run; unset: the stored ones.
     std::optional<bool> AlignSecond;
     std::optional<int> BoardBootMs;

@@ -1,6 +1,7 @@
 #include "app/time_options.h"
 
 #include <cstdio>
+#include <fstream>
 
 #include "app/settings.h"
 
@@ -33,4 +34,21 @@ TSetClockMode StoredSetClockMode() {
         std::fprintf(stderr, "tiktaal: setting %s is '%s', not auto, always or never: using auto\n",
                      SetClockSettingName, text.c_str());
     return mode;
+}
+
+std::string StoredTimeCa() {
+    std::string file;
+    RegReadString(TimeCaSettingName, "", SettingsKey, file);
+    const std::string problem = TimeCaProblem(file);
+    // Kept all the same: NTS and https then fail and say why, rather than trusting more.
+    if (!problem.empty())
+        std::fprintf(stderr, "tiktaal: setting %s: %s\n", TimeCaSettingName, problem.c_str());
+    return file;
+}
+
+std::string TimeCaProblem(const std::string& file) {
+    if (file.empty()) return std::string();
+    std::ifstream in(file);
+    if (!in) return "certificate authority file '" + file + "' cannot be read";
+    return std::string();
 }

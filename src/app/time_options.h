@@ -15,3 +15,10 @@ const char* SetClockModeName(TSetClockMode mode);
 // that is not one of the three is told once on standard error and read as auto).
 inline constexpr const char* SetClockSettingName = "SetClock";
 TSetClockMode StoredSetClockMode();
+
+// The user.reg value naming the file of certificate authorities trusted for NTS servers and
+// https scripts, and the stored file (empty, the system's store, when absent).
+inline constexpr const char* TimeCaSettingName = "TimeCA";
+std::string StoredTimeCa();
+// Empty when file can be used as the authorities' file (empty or readable); otherwise why not.
+std::string TimeCaProblem(const std::string& file);

@@ -194,8 +194,8 @@ bool THttpClient::OpenConnection(bool tls) {
     if (FSock.ErrorCode() != 0) return false;
     FSock.ConnectTo(FTargetHost, FTargetPort);
     if (FSock.ErrorCode() != 0) return false;
-    // No TLS library is present: the plug-in refuses, and the request ends here.
-    if (tls) FSock.TlsConnect();
+    // The certificate must name the host of the URL, and come from a trusted authority.
+    if (tls) FSock.StartTls({FTargetHost, FCaFile, {}, false}, FTimeout);
     if (FSock.ErrorCode() != 0) return false;
     FConnectedHost = FTargetHost;
     FConnectedPort = FTargetPort;

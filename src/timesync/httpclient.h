@@ -61,6 +61,9 @@ public:
     int32_t DownloadSize() const { return FDownloadSize; }
     int32_t UploadSize() const { return FUploadSize; }
     TTcpSocket& Sock() { return FSock; }
+    // The trusted authorities for https; empty: the system's store.
+    const std::string& CaFile() const { return FCaFile; }
+    void SetCaFile(const std::string& file) { FCaFile = file; }
     bool AddPortNumberToHost() const { return FAddPortNumberToHost; }
     void SetAddPortNumberToHost(bool v) { FAddPortNumberToHost = v; }
 
@@ -123,6 +126,7 @@ private:
     int32_t FDownloadSize = 0, FUploadSize = 0;
     TTcpSocket FSock;
     bool FAddPortNumberToHost = true;
+    std::string FCaFile;
     TTransferKind FTransferKind = TTransferKind::UntilClose;
     std::string FConnectedHost, FConnectedPort;
     int FMaxLineLength = kDefaultMaxLineLength;

@@ -164,7 +164,7 @@ void TLuTimeSync::AcceptTime(const TTimeSample& sample, const std::string& sourc
     const double offset = static_cast<double>(timeNs - now.RealNs) / 1e9;
     if (!FarTimeAgreed(offset, source)) return;
     FLastSync = UtcToLocal(UnixNsToDateTime(timeNs));
-    LogEvent("time from " + SourceName(source) + ": " +
+    LogEvent("time from " + SourceName(source) + (sample.Authenticated ? " (authenticated)" : "") + ": " +
              FormatDateTime("yyyy-MM-dd HH:mm:ss.zzz", FLastSync) + ", PC clock off by " +
              OffsetText(offset));
     // A clock that cannot be set throws back to the worker: no OnSync, and the cycle

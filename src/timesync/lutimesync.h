@@ -48,6 +48,9 @@ public:
     // it synchronised (the cycles, the event lines and OnSync go on).
     bool DeferToTimeService() const { return FDeferToTimeService; }
     void SetDeferToTimeService(bool value) { FDeferToTimeService = value; }
+    // The trusted authorities for NTS servers and https scripts; empty: the system's store.
+    const std::string& TimeCaFile() const { return FTimeCaFile; }
+    void SetTimeCaFile(const std::string& file) { FTimeCaFile = file; }
     bool SyncPHP() const { return FSyncPHP; }
     void SetSyncPHP(bool value) { FSyncPHP = value; }
     bool SyncSNTP() const { return FSyncSNTP; }
@@ -107,6 +110,7 @@ private:
     bool FSetLocalTime = false;
     bool FDeferToTimeService = false;
     bool FDeferralTold = false;
+    std::string FTimeCaFile;
     bool FSyncPHP = true;
     bool FSyncSNTP = true;
     bool FGetDefault = false;

@@ -23,6 +23,36 @@ void SplitServerSource(const std::string& source, std::string& host, std::string
     }
 }
 
+namespace {
+constexpr const char* kNtsScheme = "nts://";
+constexpr size_t kNtsSchemeLength = 6;
+
+std::string LowerPrefix(const std::string& text, size_t length) {
+    std::string prefix = text.substr(0, std::min(text.size(), length));
+    std::transform(prefix.begin(), prefix.end(), prefix.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return prefix;
+}
+
+// Whether host[:port] writes a port: after "]" for a bracketed address, or one colon.
+bool WritesPort(const std::string& hostAndPort) {
+    if (!hostAndPort.empty() && hostAndPort[0] == '[')
+        return hostAndPort.find("]:") != std::string::npos;
+    const size_t colon = hostAndPort.find(':');
+    return colon != std::string::npos && hostAndPort.find(':', colon + 1) == std::string::npos;
+}
+}  // namespace
+
+bool IsNtsSource(const std::string& source) {
+    return LowerPrefix(source, kNtsSchemeLength) == kNtsScheme;
+}
+
+void SplitNtsSource(const std::string& source, std::string& host, std::string& port) {
+    const std::string rest = source.substr(std::min(source.size(), kNtsSchemeLength));
+    SplitServerSource(rest, host, port);
+    if (!WritesPort(rest)) port = "4460";
+}
+
 bool IsPortNumber(const std::string& port) {
     if (port.empty() || port.size() > 5) return false;
     if (!std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
@@ -33,7 +63,10 @@ bool IsPortNumber(const std::string& port) {
 
 std::string ServerSourceProblem(const std::string& source) {
     std::string host, port;
-    SplitServerSource(source, host, port);
+    if (IsNtsSource(source))
+        SplitNtsSource(source, host, port);
+    else
+        SplitServerSource(source, host, port);
     if (TrimText(host).empty()) return "time server '" + source + "' names no host";
     if (!IsPortNumber(port))
         return "time server '" + source + "' has port '" + port + "', not a number from 1 to 65535";
@@ -41,12 +74,12 @@ std::string ServerSourceProblem(const std::string& source) {
 }
 
 std::string ScriptSourceProblem(const std::string& url) {
-    std::string scheme = url.substr(0, std::min<size_t>(url.size(), 7));
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (scheme != "http://") return "time script '" + url + "' is not an http:// URL";
+    const size_t schemeLength = LowerPrefix(url, 8) == "https://" ? 8 : 7;
+    if (LowerPrefix(url, 7) != "http://" && schemeLength != 8)
+        return "time script '" + url + "' is not an http:// or https:// URL";
     // The splitter would fill in "localhost" for a missing host: look at what was written.
-    const std::string authority = url.substr(7, url.find_first_of("/?#", 7) - 7);
+    const std::string authority =
+        url.substr(schemeLength, url.find_first_of("/?#", schemeLength) - schemeLength);
     const std::string hostAndPort = authority.substr(authority.rfind('@') + 1);
     TUrlParts parts;
     SplitUrl(url, parts);

@@ -4,15 +4,20 @@
 #include <cctype>
 
 #include "net/netutil.h"
+#include "toolkit/eventlog.h"
 #include "platform/clock.h"
 #include "platform/locale_formats.h"
 #include "timesync/httpclient.h"
+#include "timesync/nts_client.h"
 #include "timesync/lutimesync.h"
 #include "timesync/script_answer.h"
 #include "timesync/sntpclient.h"
 
 TLuSyncThread::TLuSyncThread(TLuTimeSync* timeSync, std::string source)
-    : FTimeSync(timeSync), FSyncedTime(NowLocal()), FSource(std::move(source)) {}
+    : FTimeSync(timeSync),
+      FSyncedTime(NowLocal()),
+      FSource(std::move(source)),
+      FCaFile(timeSync ? timeSync->TimeCaFile() : std::string()) {}
 
 TLuSyncThread::~TLuSyncThread() { TerminateAndWait(); }
 
@@ -45,6 +50,7 @@ void TLuSyncThread::GiveUpWhenTerminated(TNetSocket& sock) {
 bool TLuSyncThread::QueryScript() {
     THttpClient http;
     GiveUpWhenTerminated(http.Sock());
+    http.SetCaFile(FCaFile);
     // A time script answers in a few bytes; a bigger body is not one.
     http.SetMaxDocumentSize(ScriptBodyLimit);
     // A script that has not answered within a cycle's time is not worth keeping a thread
@@ -53,6 +59,11 @@ bool TLuSyncThread::QueryScript() {
     // Only the body counts, even what arrived before a failure, as long as the time's
     // line in it is complete.
     const bool complete = http.SendRequest("GET", FSource);
+    // An https script whose certificate is not trusted (or a build without TLS) is a
+    // reason the user must hear of; other failures end the worker quietly.
+    static TFailuresTold tlsFailures;
+    if (http.Sock().ErrorCode() == kSockSysNotReady && !Terminated())
+        tlsFailures.Tell("time script " + FSource + ": " + http.Sock().GetErrorDescEx());
     const TDateTimeFormats formats{ShortDateFormat(), LongTimeFormat()};
     size_t timeEnd = 0;
     if (!ExtractSyncTime(http.Document().str(), complete, formats, NowLocal(), FSyncedTime,
@@ -65,6 +76,7 @@ bool TLuSyncThread::QueryScript() {
 }
 
 bool TLuSyncThread::QueryServer() {
+    if (IsNtsSource(FSource)) return QueryNtsServer();
     TSntpClient sntp;
     GiveUpWhenTerminated(sntp.Sock());
     sntp.SetTimeout(SntpWorkerTimeoutMs);
@@ -76,6 +88,29 @@ bool TLuSyncThread::QueryServer() {
     if (!sntp.QuerySntp()) return false;
     // The server's time corrected for the round trip, not its transmit time alone.
     FSample = sntp.Sample();
+    FSyncedTime = UtcToLocal(UnixNsToDateTime(SampleTimeAt(FSample, FSample.Arrival)));
+    return true;
+}
+
+bool TLuSyncThread::QueryNtsServer() {
+    // Why an NTS server gives no time (an untrusted certificate, a refused exchange) is
+    // for the user to know, and told once while it lasts.
+    static TFailuresTold told;
+    TNtsClient nts;
+    GiveUpWhenTerminated(nts.Sntp().Sock());
+    GiveUpWhenTerminated(nts.KeyExchange().Sock());
+    nts.SetTimeout(SntpWorkerTimeoutMs);
+    std::string host, port;
+    SplitNtsSource(FSource, host, port);
+    nts.SetServer(host, port);
+    nts.SetCaFile(FCaFile);
+    if (!nts.Query()) {
+        if (!Terminated()) told.Tell(nts.Failure());
+        return false;
+    }
+    told.Clear();
+    FSample = nts.Sntp().Sample();
+    FSample.Authenticated = true;
     FSyncedTime = UtcToLocal(UnixNsToDateTime(SampleTimeAt(FSample, FSample.Arrival)));
     return true;
 }

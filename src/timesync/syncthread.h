@@ -37,10 +37,12 @@ private:
     void GiveUpWhenTerminated(TNetSocket& sock);
     bool QueryScript();
     bool QueryServer();
+    bool QueryNtsServer();
     void PassResult();
 
     TLuTimeSync* FTimeSync;
     TDateTime FSyncedTime;
     TTimeSample FSample;
     std::string FSource;
+    std::string FCaFile;
 };

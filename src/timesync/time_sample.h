@@ -25,6 +25,7 @@ inline TClockStamp ClockStampNow() { return {ClockNs(CLOCK_MONOTONIC), ClockNs(C
 struct TTimeSample {
     TClockStamp Arrival;   // when the bytes that carried the time arrived
     int64_t OffsetNs = 0;  // the source's time minus the PC clock at that moment
+    bool Authenticated = false;  // sealed by the source (NTS): no one on the path made it
 };
 
 // The source's time at the moment now (UTC, ns since 1970): its time at the arrival,

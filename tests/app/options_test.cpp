@@ -78,14 +78,17 @@ TEST(Options, SetClockModeOverridesTheSettingForOneRun) {
 }
 
 TEST(Options, TimeSourcesAreCheckedBeforeTheyAreUsed) {
-    for (const char* good : {"127.0.0.2:65535", "[::1]:1", "fe80::1", "pool.ntp.org"})
+    for (const char* good : {"127.0.0.2:65535", "[::1]:1", "fe80::1", "pool.ntp.org",
+                             "nts://time.example", "NTS://127.0.0.1:4461", "nts://[::1]:4460"})
         EXPECT_TRUE(Parse({"--time-server", good}).Ok) << good;
-    for (const char* bad : {"127.0.0.2:0", "host:", ":123", "[::1]:x", " "})
+    for (const char* bad : {"127.0.0.2:0", "host:", ":123", "[::1]:x", " ", "nts://",
+                            "nts://:4460", "nts://h:0"})
         EXPECT_FALSE(Parse({"--time-server", bad}).Ok) << bad;
     EXPECT_EQ(Parse({"--time-server=127.0.0.2:70000"}).Error,
               "time server '127.0.0.2:70000' has port '70000', not a number from 1 to 65535");
     EXPECT_TRUE(Parse({"--time-script", "HTTP://127.0.0.1:8080/t.php"}).Ok);
-    for (const char* bad :
-         {"ftp://h/t.php", "time.php", "https://h/t.php", "http:///t.php", "http://h:99999/t.php"})
+    EXPECT_TRUE(Parse({"--time-script", "https://127.0.0.1:8443/t.php"}).Ok);
+    for (const char* bad : {"ftp://h/t.php", "time.php", "https:///t.php", "http:///t.php",
+                            "http://h:99999/t.php"})
         EXPECT_FALSE(Parse({"--time-script", bad}).Ok) << bad;
 }

@@ -233,11 +233,13 @@ TEST_F(HttpClientTest, TrickleIsCutByTheTotalDeadline) {
     EXPECT_FALSE(Body().empty());
 }
 
-TEST_F(HttpClientTest, HttpsIsRefusedAtTheHandshakeAndRefusalKeepsTheRequest) {
-    Start("HTTP/1.0 200 OK\r\n\r\n");
-    EXPECT_FALSE(FClient.SendRequest("GET", "https://127.0.0.1:" + FServer->PortText() + "/"));
+TEST_F(HttpClientTest, HttpsToAPlainServerIsRefusedAtTheHandshakeAndRefusalKeepsTheRequest) {
+    // A server that answers in plain text, whatever it was sent.
+    peers::TTcpServer plain([](peers::TConnection& c) { c.Send("HTTP/1.0 200 OK\r\n\r\n"); });
+    EXPECT_FALSE(FClient.SendRequest("GET", "https://127.0.0.1:" + plain.PortText() + "/"));
     EXPECT_EQ(FClient.Sock().ErrorCode(), 10091);
-    EXPECT_EQ(FClient.Sock().ErrorText(), "TLS support is not compiled in!");
+    EXPECT_NE(FClient.Sock().ErrorText().find("TLS"), std::string::npos)
+        << FClient.Sock().ErrorText();
     EXPECT_EQ(FClient.ResultCode(), 500);
 
     const int fd = peers::BoundSocket(SOCK_STREAM, "127.0.0.1", 0);

@@ -101,3 +101,19 @@ TEST(SyncSource, ServerSourcesMayCarryAPort) {
     SplitServerSource(" spaced ", host, port);
     EXPECT_EQ(host, " spaced ");  // passed on as given
 }
+
+TEST(SyncSource, NtsSourcesNameTheKeyExchangePort) {
+    std::string host, port;
+    EXPECT_TRUE(IsNtsSource("NTS://time.example"));
+    EXPECT_FALSE(IsNtsSource("nts.example"));
+    SplitNtsSource("nts://time.example", host, port);
+    EXPECT_EQ(host + "|" + port, "time.example|4460");
+    SplitNtsSource("nts://127.0.0.1:123", host, port);
+    EXPECT_EQ(host + "|" + port, "127.0.0.1|123");
+    SplitNtsSource("nts://[::1]", host, port);
+    EXPECT_EQ(host + "|" + port, "::1|4460");
+    SplitNtsSource("nts://[::1]:4461", host, port);
+    EXPECT_EQ(host + "|" + port, "::1|4461");
+    SplitNtsSource("nts://fe80::123", host, port);
+    EXPECT_EQ(host + "|" + port, "fe80::123|4460");
+}

@@ -22,6 +22,11 @@ remove() {
 make_prefix() {
   mkdir -p "$prefix"
   wine_ wineboot -i >/dev/null 2>&1
+  # Without a display, windows (the instance guard's, Qt's offscreen ones) live on Wine's
+  # null graphics driver; with one, on X as usual.
+  if [ -z "${DISPLAY:-}" ]; then
+    wine_ wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  fi
   wine_ wineserver -w
   bash "$here/no-serial.sh" true
   touch "$prefix/.tiktaal-ready"

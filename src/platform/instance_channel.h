@@ -52,7 +52,7 @@ public:
     TInstanceChannel(const TInstanceChannel&) = delete;
     TInstanceChannel& operator=(const TInstanceChannel&) = delete;
 
-    bool Ok() const { return FFd >= 0; }
+    bool Ok() const { return FOk; }
     const std::string& Error() const { return FError; }
     // The descriptor to watch for reading; -1 when not Ok, or where messages come through
     // the main thread's message loop instead (Windows), which calls the pending handler.
@@ -78,6 +78,7 @@ private:
 
     struct TSystemPart;  // what only one system's channel needs
 
+    bool FOk = false;
     int FFd = -1;
     std::string FDirectory, FAddress, FError;
     std::vector<char> FBuffer;  // room for one datagram, for Receive

@@ -136,6 +136,7 @@ TInstanceChannel::TInstanceChannel(const std::string& directory)
         return;
     }
     FFd = fd;
+    FOk = true;
 }
 
 TInstanceChannel::~TInstanceChannel() {

@@ -92,6 +92,12 @@ bool RegReadBool(const std::string& name, bool defaultValue, const std::string& 
     return result;
 }
 
+TRegDataType RegReadType(const std::string& name, const std::string& keyPath, TRegRoot root) {
+    TRegDataType type = TRegDataType::rdUnknown;
+    WithKeyForRead(name, keyPath, root, [&](TRegistry& reg) { type = reg.GetDataType(name); });
+    return type;
+}
+
 bool RegWriteString(const std::string& name, const std::string& value, const std::string& keyPath,
                     TRegRoot root) {
     // An empty text never reaches the store: the previous value stays.

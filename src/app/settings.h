@@ -17,6 +17,9 @@ int32_t RegReadInteger(const std::string& name, int32_t defaultValue, const std:
                        TRegRoot root = TRegRoot::CurrentUser);
 bool RegReadBool(const std::string& name, bool defaultValue, const std::string& keyPath,
                  TRegRoot root = TRegRoot::CurrentUser);
+// The type of a stored value; rdUnknown when it is not there.
+TRegDataType RegReadType(const std::string& name, const std::string& keyPath,
+                         TRegRoot root = TRegRoot::CurrentUser);
 // A write that fails returns false, keeps the old file and writes its reason to the event
 // log once (again only after a write has worked).
 bool RegWriteString(const std::string& name, const std::string& value, const std::string& keyPath,

@@ -27,6 +27,14 @@ const char* SetClockModeName(TSetClockMode mode) {
 }
 
 TSetClockMode StoredSetClockMode() {
+    // A number is no mode: say so rather than read it silently as auto.
+    if (RegReadType(SetClockSettingName, SettingsKey) == TRegDataType::rdInteger) {
+        std::fprintf(stderr,
+                     "tiktaal: setting %s is a number (dword), not the text \"auto\", "
+                     "\"always\" or \"never\": using auto\n",
+                     SetClockSettingName);
+        return TSetClockMode::Auto;
+    }
     std::string text;
     RegReadString(SetClockSettingName, "auto", SettingsKey, text);
     TSetClockMode mode = TSetClockMode::Auto;

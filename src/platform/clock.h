@@ -10,8 +10,9 @@
 
 // Steps the clock by an offset in seconds. A relative step, so the time spent between
 // measuring the offset and making the step does not count. Returns false when the system
-// refuses; throws std::system_error (with the reason) when the right to set the clock is
-// missing or the helper cannot be run.
+// refuses without a reason; throws std::runtime_error with the helper's reason when it
+// refuses the step (an offset out of bounds, the system saying no), std::system_error
+// when the right to set the clock is missing or the helper cannot be run.
 using TClockSetter = std::function<bool(double offsetSeconds)>;
 
 // Installs a setter and returns the previous one; an empty setter restores the system's.

@@ -31,6 +31,16 @@ public:
         while (FPos < FText.size() && FText[FPos] == ' ') ++FPos;
     }
     bool AtEnd() const { return FPos >= FText.size(); }
+    size_t Position() const { return FPos; }
+    // A decimal separator ('.' or the ',' of many locales) only when a digit follows.
+    bool TakeDecimalSeparator() {
+        if (FPos + 1 < FText.size() && (FText[FPos] == '.' || FText[FPos] == ',') &&
+            std::isdigit(static_cast<unsigned char>(FText[FPos + 1]))) {
+            ++FPos;
+            return true;
+        }
+        return false;
+    }
     bool Take(char c) {
         if (FPos < FText.size() && FText[FPos] == c) {
             ++FPos;
@@ -109,11 +119,25 @@ bool ScanDate(TScanner& s, const TDateTimeFormats& f, TDateTime today, TDateTime
     return TryEncodeDate(y, m, d, date);
 }
 
-bool ScanTime(TScanner& s, const TDateTimeFormats& f, bool requireSeconds, TDateTime& time) {
+// Up to nine fraction digits, kept exactly; more are read and dropped.
+void ScanFraction(TScanner& s, TParsedDateTime& out) {
+    int value = 0, digits = 0;
+    s.Number(value, digits, 9);
+    int64_t ns = value;
+    for (int i = digits; i < 9; ++i) ns *= 10;
+    out.FractionNs = ns;
+    out.FractionDigits = digits;
+    int ignored = 0;
+    while (s.Number(value, ignored, 9)) {
+    }
+}
+
+bool ScanTime(TScanner& s, const TDateTimeFormats& f, bool requireSeconds, TDateTime& time,
+              TParsedDateTime& out) {
     const char sep = SeparatorOf(f.LongTime, ':');
     int ampm = s.AmPm();
     if (ampm) s.SkipBlanks();
-    int h = 0, mi = 0, sec = 0, ms = 0, digits = 0;
+    int h = 0, mi = 0, sec = 0, digits = 0;
     if (!s.Number(h, digits, 2)) return false;
     bool haveSeconds = false;
     if (s.Take(sep)) {
@@ -121,32 +145,45 @@ bool ScanTime(TScanner& s, const TDateTimeFormats& f, bool requireSeconds, TDate
         if (s.Take(sep)) {
             if (!s.Number(sec, digits, 2)) return false;
             haveSeconds = true;
-            if (s.Take('.') && !s.Number(ms, digits, 3)) return false;
+            if (s.TakeDecimalSeparator()) ScanFraction(s, out);
         }
     }
     if (requireSeconds && !haveSeconds) return false;
+    out.End = s.Position();
     if (!ampm) {
         s.SkipBlanks();
         ampm = s.AmPm();
+        if (ampm) out.End = s.Position();
     }
     if (ampm) {
         if (h < 1 || h > 12) return false;
         h = h % 12 + (ampm == 2 ? 12 : 0);
     }
-    return TryEncodeTime(h, mi, sec, ms, time);
+    return TryEncodeTime(h, mi, sec, 0, time);
 }
 
 }  // namespace
 
-bool TryParseLocalDateTime(const std::string& text, const TDateTimeFormats& formats,
-                           TDateTime today, TDateTime& result, bool requireSeconds) {
+bool ParseLocalDateTime(const std::string& text, const TDateTimeFormats& formats, TDateTime today,
+                        TParsedDateTime& result, bool requireSeconds) {
     TScanner s(text);
     s.SkipBlanks();
+    TParsedDateTime out;
     TDateTime date = 0;
     if (!ScanDate(s, formats, today, date)) return false;
+    out.End = s.Position();
     s.SkipBlanks();
     TDateTime time = 0;
-    if (s.AtEnd() ? requireSeconds : !ScanTime(s, formats, requireSeconds, time)) return false;
-    result = date + time;
+    if (s.AtEnd() ? requireSeconds : !ScanTime(s, formats, requireSeconds, time, out)) return false;
+    out.WholeSecond = date + time;
+    result = out;
+    return true;
+}
+
+bool TryParseLocalDateTime(const std::string& text, const TDateTimeFormats& formats,
+                           TDateTime today, TDateTime& result, bool requireSeconds) {
+    TParsedDateTime parsed;
+    if (!ParseLocalDateTime(text, formats, today, parsed, requireSeconds)) return false;
+    result = parsed.WholeSecond + static_cast<double>(parsed.FractionNs) / 1e9 / SecsPerDay;
     return true;
 }

@@ -1,16 +1,18 @@
 // The time-sync component: once active, a synchronisation cycle at once and then every
-// SyncInterval minutes. A cycle asks every source at the same time, one worker each; the
-// first time delivered wins, sets the PC clock (with SetLocalTime) and fires OnSync. No
-// time within 20 s fires OnSyncError.
+// SyncInterval minutes. A cycle asks every distinct source at the same time, one worker
+// each; the first time delivered wins (a coarse one only after a short wait for a finer
+// one), sets the PC clock (with SetLocalTime) and fires OnSync. No time within 20 s, or a
+// clock that refuses the step, fires OnSyncError.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "timesync/time_sample.h"
+#include "timesync/source_answer.h"
 #include "toolkit/component.h"
 #include "toolkit/datetime.h"
 #include "toolkit/stringlist.h"
@@ -21,7 +23,7 @@ using TOnSync = std::function<void(TComponent* sender, TDateTime timeStamp)>;
 
 class TLuTimeSync;
 // Makes the (suspended) worker that asks one source; tests put their own workers here.
-using TSyncWorkerFactory = std::function<TThread*(TLuTimeSync& owner, const std::string& source)>;
+using TSyncWorkerFactory = std::function<TThread*(TLuTimeSync& owner, const TSyncRequest& request)>;
 
 class TLuTimeSync : public TComponent {
 public:
@@ -75,35 +77,64 @@ public:
     void SetWorkerFactory(TSyncWorkerFactory factory) { FWorkerFactory = std::move(factory); }
 
     // Called by the workers on the main thread: a time, aged by what passed since it
-    // arrived. One far from the PC clock (beyond MaxSyncDiff) counts only when a second
-    // source of the cycle agrees with it, or when it is the only source there is.
-    void AcceptTime(const TTimeSample& sample, const std::string& source = std::string());
+    // arrived. Only an answer of the open cycle counts, and not after its sync error. One
+    // far from the PC clock (beyond MaxSyncDiff) counts only when a second source (another
+    // peer) of the cycle agrees with it, or when it is the only source there is. One
+    // coarser than CoarseAnswerNs waits up to CoarseWaitMs while a server of the cycle is
+    // still being asked, and gives way to a finer answer in that time.
+    void AcceptTime(const TSourceAnswer& answer);
     void WorkerTerminated(TThread* sender);
+    // The sources a cycle asks: the non-blank entries of the lists that are switched on,
+    // each distinct source once, in list order.
+    std::vector<TTimeSource> CycleSources() const;
+    unsigned Cycle() const { return FCycle; }
 
     static const std::vector<std::string>& DefaultServers();
     // How far (s) one source alone may move the clock; two that agree within
     // AgreementSeconds may move it further.
     static constexpr double MaxSyncDiff = 3600.0;
     static constexpr double AgreementSeconds = 2.0;
+    // An answer written to a millisecond or finer is taken at once; a coarser one (whole
+    // seconds, tenths, hundredths) waits this long for a server's answer.
+    static constexpr int64_t CoarseAnswerNs = 1000000;
+    static constexpr unsigned CoarseWaitMs = 300;
 
     // Timer handlers, public so that tests can drive a cycle tick by tick.
     void SyncTimerTick();
     void TimeoutTimerTick();
+    void HoldTimerTick();
+    TTimer& HoldTimer() { return *FHoldTimer; }
 
 private:
+    struct TWorkerEntry {
+        TThread* Thread;
+        TSourceKind Kind;
+        unsigned Cycle;
+    };
+
     void RestartSyncTimer(unsigned periodMs);
-    void StartWorkers(const TStringList& sources);
+    void StartWorker(const TTimeSource& source);
     void FillDefaultServers();
-    bool FarTimeAgreed(double offsetSeconds, const std::string& source);
-    size_t ConfiguredSourceCount() const;
+    bool CycleOpen() const { return !FCycleDone && !FCycleFailed; }
+    bool ServerStillAsked() const;
+    void HoldCoarseAnswer(const TSourceAnswer& answer);
+    void ReleaseHeldAnswer();
+    void TakeAnswer(const TSourceAnswer& answer);
+    bool FarTimeAgreed(double offsetSeconds, const TSourceAnswer& answer);
+    bool StepClock(double offsetSeconds);
     void SetClockUnlessDeferred(double offsetSeconds);
+    void FailCycle(const std::string& reason);
     void DoSync();
     void DoSyncError();
 
     bool FActive = false;
     TDateTime FLastSync = 0;
     bool FCycleDone = false;
-    std::vector<double> FFarOffsets;  // far times of this cycle still waiting for a second
+    bool FCycleFailed = false;  // the open cycle ended in a sync error
+    unsigned FCycle = 0;
+    // Far times of this cycle still waiting for a second: who gave them, and the offset.
+    std::vector<std::pair<std::string, double>> FFarOffsets;
+    std::optional<TSourceAnswer> FHeld;  // a coarse answer waiting for a finer one
     int FIntervalMs = 1800000;
     std::unique_ptr<TStringList> FTimeServerList;
     std::unique_ptr<TStringList> FPHPsyncList;
@@ -116,8 +147,9 @@ private:
     bool FGetDefault = false;
     std::unique_ptr<TTimer> FSyncTimer;
     std::unique_ptr<TTimer> FTimeoutTimer;
+    std::unique_ptr<TTimer> FHoldTimer;
     mutable std::mutex FWorkersLock;
-    std::vector<TThread*> FWorkers;
+    std::vector<TWorkerEntry> FWorkers;
     bool FDestroying = false;
     TOnSync FOnSync;
     TNotifyEvent FOnSyncError;

@@ -3,7 +3,7 @@
 #include "net/netutil.h"
 
 bool ExtractSyncTime(const std::string& body, bool bodyComplete, const TDateTimeFormats& formats,
-                     TDateTime today, TDateTime& result, size_t& timeEnd) {
+                     TDateTime today, TScriptReading& reading) {
     // A NUL ends the text, and so the line that runs into it.
     const size_t nul = body.find('\0');
     const std::string text = body.substr(0, nul);
@@ -14,10 +14,11 @@ bool ExtractSyncTime(const std::string& body, bool bodyComplete, const TDateTime
     const size_t start = at + marker.size();
     const size_t lineEnd = text.find_first_of("\r\n", start);
     if (lineEnd == std::string::npos && !textEnded) return false;
-    const std::string rest = StripBlanks(text.substr(start, lineEnd - start));
-    if (TrimText(rest).empty()) return false;
-    if (!TryParseLocalDateTime(rest, formats, today, result, true)) return false;
-    timeEnd =
-        lineEnd != std::string::npos ? lineEnd : (nul != std::string::npos ? nul : body.size() - 1);
+    const std::string line = text.substr(start, lineEnd - start);
+    if (TrimText(line).empty()) return false;
+    TParsedDateTime parsed;
+    if (!ParseLocalDateTime(line, formats, today, parsed, true) || parsed.End == 0) return false;
+    reading.Time = parsed;
+    reading.LastByte = start + parsed.End - 1;
     return true;
 }

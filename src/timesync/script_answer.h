@@ -7,10 +7,16 @@
 #include "timesync/datetime_parser.h"
 #include "toolkit/datetime.h"
 
+// A script's time as it was written, and which byte of the body completed it.
+struct TScriptReading {
+    TParsedDateTime Time;
+    size_t LastByte = 0;  // offset of the time's last character: its arrival dates the time
+};
+
 // The time in a script's answer: the line after the first "sync_time:" (case-sensitive),
 // read as a local date and time in the user's formats, with at least hours, minutes and
-// seconds. A cut-off answer is no time: the line must be ended by CR or LF, or by the end
-// of a body that arrived whole as its framing says (bodyComplete). timeEnd is the offset of
-// the byte that completed it, whose arrival the time is as old as. False when there is none.
+// seconds and any fraction of a second written after them. A cut-off answer is no time:
+// the line must be ended by CR or LF, or by the end of a body that arrived whole as its
+// framing says (bodyComplete). False when there is none.
 bool ExtractSyncTime(const std::string& body, bool bodyComplete, const TDateTimeFormats& formats,
-                     TDateTime today, TDateTime& result, size_t& timeEnd);
+                     TDateTime today, TScriptReading& reading);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "net/ipaddr.h"
 #include "net/netutil.h"
 
 void SplitServerSource(const std::string& source, std::string& host, std::string& port) {
@@ -61,7 +62,57 @@ bool IsPortNumber(const std::string& port) {
     return value >= 1 && value <= 65535;
 }
 
+namespace {
+std::string Lower(std::string text) { return LowerPrefix(text, text.size()); }
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+    return LowerPrefix(text, prefix.size()) == prefix;
+}
+
+// What follows a closing bracket may only be ":PORT".
+std::string BracketProblem(const std::string& source, const std::string& hostAndPort) {
+    const size_t close = hostAndPort.find(']');
+    if (close == std::string::npos) return "time server '" + source + "' has no closing ']'";
+    if (close + 1 < hostAndPort.size() && hostAndPort[close + 1] != ':')
+        return "time server '" + source + "' has '" + hostAndPort.substr(close + 1) +
+               "' after its ']', not :PORT";
+    if (!IsIPv6Literal(hostAndPort.substr(1, close - 1)))
+        return "time server '" + source + "' has no IPv6 address between its brackets";
+    return std::string();
+}
+}  // namespace
+
+TSourceKind ServerListEntryKind(const std::string& entry) {
+    const std::string trimmed = TrimText(entry);
+    if (IsNtsSource(trimmed)) return TSourceKind::Nts;
+    if (StartsWithNoCase(trimmed, "http://") || StartsWithNoCase(trimmed, "https://") ||
+        Lower(trimmed).find(".php") != std::string::npos)
+        return TSourceKind::Script;
+    return TSourceKind::Server;
+}
+
+TTimeSource MakeTimeSource(const std::string& entry, TSourceKind kind) {
+    TTimeSource source{entry, kind, TrimText(entry)};
+    if (kind == TSourceKind::Script) return source;
+    std::string host, port;
+    if (kind == TSourceKind::Nts)
+        SplitNtsSource(source.Identity, host, port);
+    else
+        SplitServerSource(source.Identity, host, port);
+    host = Lower(TrimText(host));
+    if (host.size() > 1 && host.back() == '.') host.pop_back();
+    if (IsPortNumber(port)) port = std::to_string(std::stoi(port));
+    const std::string hostText = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    source.Identity = (kind == TSourceKind::Nts ? kNtsScheme : "") + hostText + ":" + port;
+    return source;
+}
+
 std::string ServerSourceProblem(const std::string& source) {
+    const std::string hostAndPort = IsNtsSource(source) ? source.substr(kNtsSchemeLength) : source;
+    if (!hostAndPort.empty() && hostAndPort[0] == '[') {
+        const std::string problem = BracketProblem(source, hostAndPort);
+        if (!problem.empty()) return problem;
+    }
     std::string host, port;
     if (IsNtsSource(source))
         SplitNtsSource(source, host, port);

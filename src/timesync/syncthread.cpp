@@ -13,29 +13,37 @@
 #include "timesync/script_answer.h"
 #include "timesync/sntpclient.h"
 
-TLuSyncThread::TLuSyncThread(TLuTimeSync* timeSync, std::string source)
+TLuSyncThread::TLuSyncThread(TLuTimeSync* timeSync, TSyncRequest request)
     : FTimeSync(timeSync),
       FSyncedTime(NowLocal()),
-      FSource(std::move(source)),
-      FCaFile(timeSync ? timeSync->TimeCaFile() : std::string()) {}
+      FRequest(std::move(request)),
+      FCaFile(timeSync ? timeSync->TimeCaFile() : std::string()) {
+    FAnswer.Source = FRequest.Source.Text;
+    FAnswer.Kind = FRequest.Source.Kind;
+    FAnswer.Cycle = FRequest.Cycle;
+}
 
 TLuSyncThread::~TLuSyncThread() { TerminateAndWait(); }
-
-bool TLuSyncThread::IsScriptSource(const std::string& source) {
-    std::string lower = source;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find(".php") != std::string::npos;
-}
 
 void TLuSyncThread::Execute() {
     SetFreeOnTerminate(true);
     try {
-        const bool got = IsScriptSource(FSource) ? QueryScript() : QueryServer();
-        if (got && FTimeSync && !Terminated()) Synchronize([this] { PassResult(); });
+        if (Query() && FTimeSync && !Terminated()) Synchronize([this] { PassResult(); });
     } catch (...) {
-        // A failure, or a clock that could not be set, ends the worker without a result.
+        // A failure ends the worker without a result.
     }
+}
+
+bool TLuSyncThread::Query() {
+    switch (FRequest.Source.Kind) {
+        case TSourceKind::Script:
+            return QueryScript();
+        case TSourceKind::Server:
+            return QueryServer();
+        case TSourceKind::Nts:
+            return QueryNtsServer();
+    }
+    return false;
 }
 
 // A quitting program terminates its workers: every wait on the socket looks at that
@@ -58,37 +66,46 @@ bool TLuSyncThread::QueryScript() {
     http.SetTotalTimeout(ScriptTotalTimeoutMs);
     // Only the body counts, even what arrived before a failure, as long as the time's
     // line in it is complete.
-    const bool complete = http.SendRequest("GET", FSource);
+    const std::string url = TrimText(FRequest.Source.Text);
+    const bool complete = http.SendRequest("GET", url);
     // An https script whose certificate is not trusted (or a build without TLS) is a
     // reason the user must hear of; other failures end the worker quietly.
     static TFailuresTold tlsFailures;
     if (http.Sock().ErrorCode() == kSockSysNotReady && !Terminated())
-        tlsFailures.Tell("time script " + FSource + ": " + http.Sock().GetErrorDescEx());
+        tlsFailures.Tell("time script " + url + ": " + http.Sock().GetErrorDescEx());
     const TDateTimeFormats formats{ShortDateFormat(), LongTimeFormat()};
-    size_t timeEnd = 0;
-    if (!ExtractSyncTime(http.Document().str(), complete, formats, NowLocal(), FSyncedTime,
-                         timeEnd))
+    TScriptReading reading;
+    if (!ExtractSyncTime(http.Document().str(), complete, formats, NowLocal(), reading))
         return false;
-    // The script's clock when those bytes arrived, against the PC clock at that moment.
-    FSample.Arrival = http.ArrivalOf(timeEnd);
-    FSample.OffsetNs = DateTimeToUnixMs(LocalToUtc(FSyncedTime)) * 1000000 - FSample.Arrival.RealNs;
+    // The script's clock when the bytes of its time arrived, against the PC clock at that
+    // moment. A time written to the second stands for the middle of its second.
+    const TParsedDateTime& written = reading.Time;
+    const int64_t halfDigit = HalfOfLastDigitNs(written.FractionDigits);
+    const int64_t scriptNs =
+        DateTimeToUnixMs(LocalToUtc(written.WholeSecond)) * 1000000 + written.FractionNs + halfDigit;
+    TTimeSample& sample = FAnswer.Sample;
+    sample.Arrival = http.ArrivalOf(reading.LastByte);
+    sample.OffsetNs = scriptNs - sample.Arrival.RealNs;
+    sample.UncertaintyNs = halfDigit;
+    FAnswer.Peer = url;
+    FSyncedTime = UtcToLocal(UnixNsToDateTime(scriptNs));
     return true;
 }
 
 bool TLuSyncThread::QueryServer() {
-    if (IsNtsSource(FSource)) return QueryNtsServer();
     TSntpClient sntp;
     GiveUpWhenTerminated(sntp.Sock());
     sntp.SetTimeout(SntpWorkerTimeoutMs);
     std::string host, port;
-    SplitServerSource(FSource, host, port);
+    SplitServerSource(FRequest.Source.Text, host, port);
     sntp.SetTargetHost(host);
     sntp.SetTargetPort(port);
     sntp.SetSyncTime(false);  // only the component sets the clock
     if (!sntp.QuerySntp()) return false;
     // The server's time corrected for the round trip, not its transmit time alone.
-    FSample = sntp.Sample();
-    FSyncedTime = UtcToLocal(UnixNsToDateTime(SampleTimeAt(FSample, FSample.Arrival)));
+    FAnswer.Sample = sntp.Sample();
+    FAnswer.Peer = PeerText(sntp.Sock().PeerAddr());
+    FSyncedTime = UtcToLocal(UnixNsToDateTime(SampleTimeAt(FAnswer.Sample, FAnswer.Sample.Arrival)));
     return true;
 }
 
@@ -101,7 +118,7 @@ bool TLuSyncThread::QueryNtsServer() {
     GiveUpWhenTerminated(nts.KeyExchange().Sock());
     nts.SetTimeout(SntpWorkerTimeoutMs);
     std::string host, port;
-    SplitNtsSource(FSource, host, port);
+    SplitNtsSource(TrimText(FRequest.Source.Text), host, port);
     nts.SetServer(host, port);
     nts.SetCaFile(FCaFile);
     if (!nts.Query()) {
@@ -109,12 +126,20 @@ bool TLuSyncThread::QueryNtsServer() {
         return false;
     }
     told.Clear();
-    FSample = nts.Sntp().Sample();
-    FSample.Authenticated = true;
-    FSyncedTime = UtcToLocal(UnixNsToDateTime(SampleTimeAt(FSample, FSample.Arrival)));
+    FAnswer.Sample = nts.Sntp().Sample();
+    FAnswer.Sample.Authenticated = true;
+    // The NTP server the key exchange named is the peer that vouches for the time.
+    FAnswer.Peer = PeerText(nts.Sntp().Sock().PeerAddr());
+    FSyncedTime = UtcToLocal(UnixNsToDateTime(SampleTimeAt(FAnswer.Sample, FAnswer.Sample.Arrival)));
     return true;
 }
 
+std::string PeerText(const TSockAddr& address) {
+    const std::string host = SockAddrToText(address);
+    const std::string port = std::to_string(SockAddrToPort(address));
+    return address.Any.sa_family == AF_INET6 ? "[" + host + "]:" + port : host + ":" + port;
+}
+
 void TLuSyncThread::PassResult() {
-    if (FTimeSync) FTimeSync->AcceptTime(FSample, FSource);
+    if (FTimeSync) FTimeSync->AcceptTime(FAnswer);
 }

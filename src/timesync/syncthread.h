@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <string>
 
-#include "timesync/server_source.h"
-#include "timesync/time_sample.h"
+#include "net/ipaddr.h"
+#include "timesync/source_answer.h"
 #include "toolkit/datetime.h"
 #include "toolkit/thread.h"
 
 class TLuTimeSync;
+
+// A peer's address and port as an answer names it: "192.0.2.1:123", "[2001:db8::1]:123".
+std::string PeerText(const TSockAddr& address);
 
 constexpr int SntpWorkerTimeoutMs = 5000;
 constexpr int64_t ScriptBodyLimit = 1 << 20;
@@ -22,19 +25,18 @@ class TNetSocket;
 
 class TLuSyncThread : public TThread {
 public:
-    TLuSyncThread(TLuTimeSync* timeSync, std::string source);
+    TLuSyncThread(TLuTimeSync* timeSync, TSyncRequest request);
     ~TLuSyncThread() override;
 
-    const std::string& Source() const { return FSource; }
+    const std::string& Source() const { return FRequest.Source.Text; }
     TDateTime SyncedTime() const { return FSyncedTime; }
-    // A source naming a time script (".php" anywhere, any case) is fetched over HTTP.
-    static bool IsScriptSource(const std::string& source);
 
 protected:
     void Execute() override;
 
 private:
     void GiveUpWhenTerminated(TNetSocket& sock);
+    bool Query();
     bool QueryScript();
     bool QueryServer();
     bool QueryNtsServer();
@@ -42,7 +44,7 @@ private:
 
     TLuTimeSync* FTimeSync;
     TDateTime FSyncedTime;
-    TTimeSample FSample;
-    std::string FSource;
+    TSyncRequest FRequest;
+    TSourceAnswer FAnswer;
     std::string FCaFile;
 };

@@ -26,7 +26,20 @@ struct TTimeSample {
     TClockStamp Arrival;   // when the bytes that carried the time arrived
     int64_t OffsetNs = 0;  // the source's time minus the PC clock at that moment
     bool Authenticated = false;  // sealed by the source (NTS): no one on the path made it
+    // How far the source's time may lie from OffsetNs either way because of how finely
+    // it was written: half a second for a time to the whole second (which then stands
+    // for the middle of its second), half a millisecond for one to the millisecond, 0 for
+    // an SNTP time stamp.
+    int64_t UncertaintyNs = 0;
 };
+
+// A time written to `digits` decimals of a second (0 .. 9) stands for the middle of the
+// interval it names; this is half that interval in ns.
+inline int64_t HalfOfLastDigitNs(int digits) {
+    int64_t unit = 1000000000;
+    for (int i = 0; i < digits && unit > 0; ++i) unit /= 10;
+    return unit / 2;
+}
 
 // The source's time at the moment now (UTC, ns since 1970): its time at the arrival,
 // advanced by what has passed since.

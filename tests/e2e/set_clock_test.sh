@@ -54,13 +54,14 @@ asked_near 7200.4 0.5 || fail "two agreeing far sources did not move the clock"
 [ "$(grep -c 'refused: +7[12]' "$work/tiktaal.log")" -eq 1 ] ||
   fail "not exactly one refusal before the second source agreed"
 
-# A script that answers just after a second begins and holds the connection for 3 s.
+# A script that answers in the middle of a second (what a whole-second time stands for) and
+# holds the connection for 3 s.
 php -r '
 $server = stream_socket_server("tcp://127.0.0.1:0");
 file_put_contents($argv[1], explode(":", stream_socket_get_name($server, false))[1]);
 while ($c = stream_socket_accept($server, -1)) {
     fread($c, 4096);
-    usleep((int)((1.005 - fmod(microtime(true), 1)) * 1e6));
+    usleep((int)((1.5 - fmod(microtime(true), 1)) * 1e6));
     fwrite($c, "HTTP/1.0 200 OK\r\n\r\nsync_time: " . gmdate("Y-m-d H:i:s") . "\r\n");
     sleep(3);
     fclose($c);

@@ -19,10 +19,16 @@ namespace {
 // real ones do: through a synchronous call into the main thread, after an optional gate.
 class TFakeWorker : public TThread {
 public:
-    TFakeWorker(TLuTimeSync& owner, double offset, bool deliver, std::atomic<bool>* gate)
+    TFakeWorker(TLuTimeSync& owner, const TSyncRequest& request, double offset, bool deliver,
+                std::atomic<bool>* gate, int64_t uncertaintyNs = 0)
         : FOwner(owner), FDeliver(deliver), FGate(gate) {
-        FResult.Arrival = ClockStampNow();
-        FResult.OffsetNs = static_cast<int64_t>(offset * 1e9);
+        FResult.Sample.Arrival = ClockStampNow();
+        FResult.Sample.OffsetNs = static_cast<int64_t>(offset * 1e9);
+        FResult.Sample.UncertaintyNs = uncertaintyNs;
+        FResult.Source = "fake";
+        FResult.Peer = request.Source.Identity;
+        FResult.Kind = request.Source.Kind;
+        FResult.Cycle = request.Cycle;
     }
     ~TFakeWorker() override { TerminateAndWait(); }
 
@@ -32,14 +38,14 @@ protected:
         while (FGate && !*FGate) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (!FDeliver) return;
         try {
-            Synchronize([this] { FOwner.AcceptTime(FResult, "fake"); });
+            Synchronize([this] { FOwner.AcceptTime(FResult); });
         } catch (...) {
         }
     }
 
 private:
     TLuTimeSync& FOwner;
-    TTimeSample FResult;
+    TSourceAnswer FResult;
     bool FDeliver;
     std::atomic<bool>* FGate;
 };
@@ -57,11 +63,11 @@ protected:
         FPreviousProbe = SetClockServiceProbe([this] { return ServiceKeepsClock; });
         Sync.SetOnSync([this](TComponent*, TDateTime t) { Synced.push_back(t); });
         Sync.SetOnSyncError([this](TComponent*) { ++Errors; });
-        Sync.SetWorkerFactory([this](TLuTimeSync& owner, const std::string& source) -> TThread* {
-            Sources.push_back(source);
+        Sync.SetWorkerFactory([this](TLuTimeSync& owner, const TSyncRequest& request) -> TThread* {
+            Sources.push_back(request.Source.Text);
             const size_t n = Sources.size();
             const double offset = n <= Offsets.size() ? Offsets[n - 1] : 0.001 * double(n);
-            return new TFakeWorker(owner, offset, n <= Delivering, Gate);
+            return new TFakeWorker(owner, request, offset, n <= Delivering, Gate);
         });
     }
     void TearDown() override {
@@ -78,6 +84,21 @@ protected:
         TStringList l;
         l.SetText(text);
         return l;
+    }
+    // An answer of the open cycle, as a worker of that source would give it.
+    TSourceAnswer Answer(double offset, const std::string& peer, int64_t uncertaintyNs = 0) {
+        TSourceAnswer a;
+        a.Sample.Arrival = ClockStampNow();
+        a.Sample.OffsetNs = static_cast<int64_t>(offset * 1e9);
+        a.Sample.UncertaintyNs = uncertaintyNs;
+        a.Source = a.Peer = peer;
+        a.Cycle = Sync.Cycle();
+        return a;
+    }
+    size_t LogLinesWith(const std::string& text) const {
+        return static_cast<size_t>(std::count_if(Log.begin(), Log.end(), [&](const std::string& l) {
+            return l.find(text) != std::string::npos;
+        }));
     }
 
     TLuTimeSync Sync;
@@ -209,10 +230,7 @@ TEST_F(TimeSyncTest, AFarTimeNeedsASecondSourceThatAgrees) {
     Sync.SetTimeServerList(Lines("a.example\r\nb.example\r\nc.example"));
     RunCycle();
     auto deliver = [this](double offset, const char* source) {
-        TTimeSample sample;
-        sample.Arrival = ClockStampNow();
-        sample.OffsetNs = static_cast<int64_t>(offset * 1e9);
-        Sync.AcceptTime(sample, source);
+        Sync.AcceptTime(Answer(offset, source));
     };
     const double yearAhead = 86400 * 365.0;
     deliver(-2e9, "a.example");  // 1963
@@ -230,6 +248,73 @@ TEST_F(TimeSyncTest, AFarTimeNeedsASecondSourceThatAgrees) {
     EXPECT_EQ(ClockSets.size(), 1u);
     deliver(0.2, "a.example");  // a near time needs no second
     EXPECT_EQ(ClockSets.size(), 2u);
+
+    // Two entries that reach one server are one source: it cannot agree with itself.
+    RunCycle();
+    deliver(yearAhead, "192.0.2.1:123");
+    deliver(yearAhead + 0.5, "192.0.2.1:123");
+    EXPECT_EQ(ClockSets.size(), 2u);
+    deliver(yearAhead + 0.7, "192.0.2.2:123");
+    EXPECT_EQ(ClockSets.size(), 3u);
+}
+
+TEST_F(TimeSyncTest, ARepeatedEntryIsAskedOnce) {
+    Sync.SetTimeServerList(Lines("Pool.Example\r\npool.example.:123\r\n[::1]:0123\r\n::1\r\n"
+                                 "pool.example:124\r\nhttp://s.example/t\r\n"));
+    Sync.SetPHPsyncList(Lines("http://s.example/t\r\n http://s.example/t \r\nhttp://s.example/u"));
+    RunCycle();
+    EXPECT_EQ(Sources, (std::vector<std::string>{"Pool.Example", "[::1]:0123", "pool.example:124",
+                                                 "http://s.example/t", "http://s.example/u"}));
+    // The built-in list names one pool twice: it is asked once.
+    Sync.SetGetDefault(true);
+    Sync.SetPHPsyncList(Lines(""));
+    Sources.clear();
+    RunCycle();
+    EXPECT_EQ(Sources.size(), 6u);
+}
+
+TEST_F(TimeSyncTest, ACoarseAnswerWaitsForAFinerOne) {
+    Sync.SetSetLocalTime(true);
+    Delivering = 0;
+    std::atomic<bool> gate{false};
+    Gate = &gate;  // the server's worker runs until the test opens the gate
+    Sync.SetTimeServerList(Lines("a.example"));
+    Sync.SetPHPsyncList(Lines("http://s.example/t"));
+    Sync.SyncTimerTick();
+    const int64_t halfSecond = 500000000;
+    Sync.AcceptTime(Answer(0.7, "http://s.example/t", halfSecond));  // whole seconds
+    EXPECT_TRUE(ClockSets.empty());
+    EXPECT_TRUE(Sync.HoldTimer().Enabled());
+    EXPECT_EQ(Sync.HoldTimer().Interval(), TLuTimeSync::CoarseWaitMs);
+    Sync.AcceptTime(Answer(0.000123, "127.0.0.1:123"));  // the server, within the wait
+    ASSERT_EQ(ClockSets.size(), 1u);
+    EXPECT_NEAR(ClockSets[0], 0.000123, 1e-6);
+    EXPECT_FALSE(Sync.HoldTimer().Enabled());
+    EXPECT_EQ(Synced.size(), 1u);
+
+    // No finer answer within the wait: the coarse one is taken when it ends.
+    Sync.SyncTimerTick();
+    Sync.AcceptTime(Answer(0.7, "http://s.example/t", halfSecond));
+    Sync.AcceptTime(Answer(0.2, "http://s.example/t", 50000000));  // tenths: finer, waits instead
+    EXPECT_TRUE(ClockSets.size() == 1u && Sync.HoldTimer().Enabled());
+    Sync.HoldTimerTick();
+    ASSERT_EQ(ClockSets.size(), 2u);
+    EXPECT_NEAR(ClockSets[1], 0.2, 1e-3);
+
+    // A millisecond answer is fine enough to be taken at once.
+    Sync.SyncTimerTick();
+    Sync.AcceptTime(Answer(0.3, "http://s.example/t", 500000));
+    EXPECT_EQ(ClockSets.size(), 3u);
+
+    // Once every server has finished without a time, a waiting answer is taken at once.
+    Sync.SyncTimerTick();
+    Sync.AcceptTime(Answer(0.4, "http://s.example/t", halfSecond));
+    EXPECT_EQ(ClockSets.size(), 3u);
+    gate = true;
+    ASSERT_TRUE(WaitUntil([this] { return Sync.WorkerCount() == 0; }));
+    ASSERT_EQ(ClockSets.size(), 4u);
+    EXPECT_NEAR(ClockSets[3], 0.4, 1e-3);
+    ASSERT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }));
 }
 
 TEST_F(TimeSyncTest, TheOnlySourceMayMoveTheClockFarAndSaysSo) {
@@ -242,33 +327,60 @@ TEST_F(TimeSyncTest, TheOnlySourceMayMoveTheClockFarAndSaysSo) {
     EXPECT_NE(Log[0].find("only source"), std::string::npos);
 }
 
-TEST_F(TimeSyncTest, ARefusedClockEndsInSyncError) {
+TEST_F(TimeSyncTest, ARefusedStepIsASyncErrorWithItsReasonAndNoLine) {
     Sync.SetSetLocalTime(true);
     ClockRefused = true;
     Sync.SetTimeServerList(Lines("a.example\r\nb.example"));
     RunCycle();
-    EXPECT_EQ(ClockSets.size(), 2u);  // every result tries, and fails
+    EXPECT_EQ(ClockSets.size(), 1u);  // the cycle ends at the first refusal
     EXPECT_TRUE(Synced.empty());
-    EXPECT_FALSE(Sync.CycleDone());
-    EXPECT_TRUE(Sync.TimeoutTimer().Enabled());
-    Sync.TimeoutTimerTick();
     EXPECT_EQ(Errors, 1);
+    EXPECT_FALSE(Sync.TimeoutTimer().Enabled());
+    EXPECT_EQ(LogLinesWith("sync error"), 1u);
+    EXPECT_EQ(LogLinesWith("sync error: the PC clock was not stepped: Operation not permitted"), 1u);
+    // A setter that says no without a reason is a refusal too.
+    ClockRefused = false;
+    SetClockSetter([this](double offset) {
+        ClockSets.push_back(offset);
+        return false;
+    });
+    RunCycle();
+    EXPECT_TRUE(Synced.empty());
+    EXPECT_EQ(Errors, 2);
 }
 
-TEST_F(TimeSyncTest, LateResultAfterTheTimeoutStillCounts) {
+TEST_F(TimeSyncTest, AnAnswerAfterItsCyclesSyncErrorIsDropped) {
     Sync.SetTimeServerList(Lines("a.example"));
     std::atomic<bool> gate{false};
     Gate = &gate;
     Sync.SyncTimerTick();
     Sync.TimeoutTimerTick();
     EXPECT_EQ(Errors, 1);
+    EXPECT_EQ(LogLinesWith("sync error: no time source answered within 20 s"), 1u);
     gate = true;
     ASSERT_TRUE(WaitUntil([this] { return Sync.WorkerCount() == 0; }));
     ASSERT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }));
+    EXPECT_TRUE(Synced.empty());
+    // Nor does an answer of an earlier cycle count for a later one.
+    Gate = nullptr;
+    Sync.SyncTimerTick();
+    TSourceAnswer old = Answer(0.1, "a.example");
+    old.Cycle = Sync.Cycle() - 1;
+    Sync.AcceptTime(old);
+    EXPECT_TRUE(Synced.empty());
+    ASSERT_TRUE(WaitUntil([this] { return Sync.WorkerCount() == 0; }));
     EXPECT_EQ(Synced.size(), 1u);
-    // The next cycle opens anew and accepts again.
+    ASSERT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }));
+}
+
+TEST_F(TimeSyncTest, AnOffsetThatRoundsToNothingIsPositive) {
+    Sync.SetTimeServerList(Lines("a.example"));
+    Delivering = 0;
     RunCycle();
-    EXPECT_EQ(Synced.size(), 2u);
+    Sync.AcceptTime(Answer(-1e-8, "a.example"));
+    ASSERT_EQ(Synced.size(), 1u);
+    EXPECT_EQ(LogLinesWith("-0.000000"), 0u);
+    EXPECT_EQ(LogLinesWith("PC clock off by +0.000000 s"), 1u);
 }
 
 TEST(TimeSyncLifetime, ResultDuringDestructionIsDropped) {
@@ -277,8 +389,8 @@ TEST(TimeSyncLifetime, ResultDuringDestructionIsDropped) {
     {
         TLuTimeSync sync;
         sync.SetOnSync([&](TComponent*, TDateTime) { ++synced; });
-        sync.SetWorkerFactory([&](TLuTimeSync& owner, const std::string&) -> TThread* {
-            return new TFakeWorker(owner, 0.5, true, &gate);
+        sync.SetWorkerFactory([&](TLuTimeSync& owner, const TSyncRequest& request) -> TThread* {
+            return new TFakeWorker(owner, request, 0.5, true, &gate);
         });
         TStringList one;
         one.Add("a.example");

@@ -13,26 +13,68 @@ namespace {
 const TDateTimeFormats Iso{"yyyy-MM-dd", "HH:mm:ss"};
 const TDateTime Today = EncodeDate(2026, 12, 8);
 
+// The time found, with its fraction digits if any, and the offset of its last byte.
 std::string Extracted(const std::string& body, bool complete = true) {
-    TDateTime r = 0;
-    size_t end = 0;
-    if (!ExtractSyncTime(body, complete, Iso, Today, r, end)) return "(none)";
-    return FormatDateTime("yyyy-MM-dd HH:mm:ss", r) + " @" + std::to_string(end);
+    TScriptReading r;
+    if (!ExtractSyncTime(body, complete, Iso, Today, r)) return "(none)";
+    std::string text = FormatDateTime("yyyy-MM-dd HH:mm:ss", r.Time.WholeSecond);
+    if (r.Time.FractionDigits > 0)
+        text += "+" + std::to_string(r.Time.FractionNs) + "ns/" + std::to_string(r.Time.FractionDigits);
+    return text + " @" + std::to_string(r.LastByte);
 }
 
 }  // namespace
 
-TEST(SyncSource, ScriptsAreRecognisedByTheirExtensionAnywhere) {
-    EXPECT_TRUE(TLuSyncThread::IsScriptSource("http://h/TIME.PHP?x=1"));
-    EXPECT_TRUE(TLuSyncThread::IsScriptSource("a.php.example.org"));
-    EXPECT_FALSE(TLuSyncThread::IsScriptSource("http://h/time.asp"));
-    EXPECT_FALSE(TLuSyncThread::IsScriptSource("pool.ntp.org"));
+TEST(SyncSource, KindsOfTheServerListsEntries) {
+    EXPECT_EQ(ServerListEntryKind("http://h/TIME.PHP?x=1"), TSourceKind::Script);
+    EXPECT_EQ(ServerListEntryKind("a.php.example.org"), TSourceKind::Script);
+    EXPECT_EQ(ServerListEntryKind(" HTTP://h/time.asp"), TSourceKind::Script);
+    EXPECT_EQ(ServerListEntryKind("https://h/time"), TSourceKind::Script);
+    EXPECT_EQ(ServerListEntryKind("nts://time.example:4461"), TSourceKind::Nts);
+    EXPECT_EQ(ServerListEntryKind("pool.ntp.org"), TSourceKind::Server);
+}
+
+TEST(SyncSource, OneIdentityPerSourceHoweverItIsWritten) {
+    auto id = [](const std::string& entry, TSourceKind kind = TSourceKind::Server) {
+        return MakeTimeSource(entry, kind).Identity;
+    };
+    EXPECT_EQ(id("Pool.NTP.org"), "pool.ntp.org:123");
+    EXPECT_EQ(id(" pool.ntp.org.:0123 "), "pool.ntp.org:123");
+    EXPECT_EQ(id("[::1]"), "[::1]:123");
+    EXPECT_EQ(id("::1"), "[::1]:123");
+    EXPECT_EQ(id("[::1]:12301"), "[::1]:12301");
+    EXPECT_NE(id("pool.ntp.org:124"), id("pool.ntp.org"));
+    EXPECT_EQ(id("nts://Time.Example", TSourceKind::Nts), "nts://time.example:4460");
+    EXPECT_EQ(id(" http://h/t ", TSourceKind::Script), "http://h/t");
+    EXPECT_NE(id("http://h/t", TSourceKind::Script), id("http://h/u", TSourceKind::Script));
+}
+
+TEST(SyncSource, BracketsMustHoldAnAddressAndOnlyAPortMayFollow) {
+    EXPECT_EQ(ServerSourceProblem("[::1]:123"), "");
+    EXPECT_EQ(ServerSourceProblem("[::1]"), "");
+    EXPECT_NE(ServerSourceProblem("[::1").find("no closing ']'"), std::string::npos);
+    EXPECT_NE(ServerSourceProblem("[::1]x").find("'x' after its ']'"), std::string::npos);
+    EXPECT_NE(ServerSourceProblem("[::1]:").find("port ''"), std::string::npos);
+    EXPECT_NE(ServerSourceProblem("[host]:123").find("no IPv6 address"), std::string::npos);
+}
+
+TEST(ScriptAnswer, FractionsOfASecondAreKeptAndTheTimeEndsAtItsLastByte) {
+    EXPECT_EQ(Extracted("sync_time: 2011-05-04 12:34:56.789\r\n"),
+              "2011-05-04 12:34:56+789000000ns/3 @33");
+    EXPECT_EQ(Extracted("sync_time: 2011-05-04 12:34:56,5 CET\n"),
+              "2011-05-04 12:34:56+500000000ns/1 @31");
+    EXPECT_EQ(Extracted("sync_time: 2011-05-04 12:34:56.123456789123\n"),
+              "2011-05-04 12:34:56+123456789ns/9 @42");
+    EXPECT_EQ(Extracted("sync_time: 2011-05-04 12:34:56. \n"), "2011-05-04 12:34:56 @29");
+    EXPECT_EQ(HalfOfLastDigitNs(0), 500000000);
+    EXPECT_EQ(HalfOfLastDigitNs(3), 500000);
+    EXPECT_EQ(HalfOfLastDigitNs(9), 0);
 }
 
 TEST(ScriptAnswer, MarkerThenLocalTime) {
-    EXPECT_EQ(Extracted("<html>sync_time: 2011-05-04 12:34:56\r\n"), "2011-05-04 12:34:56 @36");
+    EXPECT_EQ(Extracted("<html>sync_time: 2011-05-04 12:34:56\r\n"), "2011-05-04 12:34:56 @35");
     EXPECT_EQ(Extracted("sync_time:2011-05-04 12:34:56\r\n</html>\r\nmore"),
-              "2011-05-04 12:34:56 @29");
+              "2011-05-04 12:34:56 @28");
     EXPECT_EQ(Extracted("x\r\nsync_time: 2011-05-04 \r\n"), "(none)");  // no time of day
     EXPECT_EQ(Extracted("sync_time: 2011-05-04\r\nmore text"), "(none)");
     EXPECT_EQ(Extracted("SYNC_TIME: 2011-05-04 12:34:56"), "(none)");
@@ -40,7 +82,7 @@ TEST(ScriptAnswer, MarkerThenLocalTime) {
     EXPECT_EQ(Extracted("sync_time:   \r\n\t"), "(none)");
     EXPECT_EQ(Extracted("sync_time: yesterday"), "(none)");
     EXPECT_EQ(Extracted(std::string("sync_time: 2011-05-04 12:34:56", 30) + '\0' + "junk", false),
-              "2011-05-04 12:34:56 @30");
+              "2011-05-04 12:34:56 @29");
     EXPECT_EQ(Extracted(std::string("a\0sync_time: 2011-05-04 12:34:56", 33)), "(none)");
     EXPECT_EQ(Extracted(""), "(none)");
 }
@@ -52,9 +94,9 @@ TEST(ScriptAnswer, ACutOffAnswerIsNoTime) {
     EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45", true), "(none)");
     EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45:12", false), "(none)");
     // Whole: the line ended, or the body ended as its framing says.
-    EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45:12\n", false), "2026-12-08 07:45:12 @30");
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45:12\n", false), "2026-12-08 07:45:12 @29");
     EXPECT_EQ(Extracted("sync_time: 2026-12-08 07:45:12", true), "2026-12-08 07:45:12 @29");
-    EXPECT_EQ(Extracted("sync_time: 2026-12-08 7:45:12 PM\r", false), "2026-12-08 19:45:12 @32");
+    EXPECT_EQ(Extracted("sync_time: 2026-12-08 7:45:12 PM\r", false), "2026-12-08 19:45:12 @31");
 }
 
 TEST(TimeZone, UtcToLocalAppliesTheZoneOfThatDate) {

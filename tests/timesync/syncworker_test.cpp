@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <thread>
@@ -127,12 +128,13 @@ TEST_F(SyncWorkerTest, ACutOffScriptAnswerIsNoTime) {
 
 TEST_F(SyncWorkerTest, AScriptTimeIsAsOldAsItsArrival) {
     Sync.SetSyncSNTP(false);
-    // The answer right after a second begins, then the connection held open for 2 s.
+    // The answer in the middle of a second, which a time to the whole second stands for,
+    // then the connection held open for 2 s.
     TTcpServer script([](TConnection& c) {
         c.ReadHead();
         const auto now = std::chrono::system_clock::now();
         std::this_thread::sleep_until(std::chrono::ceil<std::chrono::seconds>(now) +
-                                      std::chrono::milliseconds(5));
+                                      std::chrono::milliseconds(500));
         c.Send("HTTP/1.0 200 OK\r\n\r\nsync_time: " +
                FormatDateTime("yyyy-MM-dd HH:mm:ss", NowLocal()) + "\r\n");
         c.Hold(2000);
@@ -144,4 +146,95 @@ TEST_F(SyncWorkerTest, AScriptTimeIsAsOldAsItsArrival) {
     RunCycle();
     ASSERT_EQ(offsets.size(), 1u);
     EXPECT_NEAR(offsets[0], 0.0, 0.3);  // not 2 s stale
+}
+
+namespace {
+// A reply whose receive and transmit times are the PC clock now, shifted by offsetSeconds.
+std::string ReplyNow(const std::string& request, double offsetSeconds) {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    const double now = static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9 + offsetSeconds;
+    const auto seconds = static_cast<uint32_t>(static_cast<int64_t>(now) + 2208988800);
+    const auto fraction = static_cast<uint32_t>((now - std::floor(now)) * 4294967296.0);
+    std::string reply = ValidReply(request, seconds, fraction);
+    PutWord(reply, 36, fraction);
+    return reply;
+}
+
+// The local time now plus offsetSeconds in the script's formats, to the millisecond or
+// to the whole second.
+std::string ScriptTime(double offsetSeconds, bool milliseconds) {
+    return FormatDateTime(milliseconds ? "yyyy-MM-dd HH:mm:ss.zzz" : "yyyy-MM-dd HH:mm:ss",
+                          NowLocal() + offsetSeconds / SecsPerDay);
+}
+}  // namespace
+
+TEST_F(SyncWorkerTest, AScriptOfAnyNameIsFetchedAndItsFractionKept) {
+    Sync.SetSyncSNTP(false);
+    TTcpServer script([](TConnection& c) {
+        c.ReadHead();
+        c.Send("HTTP/1.0 200 OK\r\n\r\nsync_time: " + ScriptTime(0.25, true) + "\r\n");
+    });
+    Sync.SetPHPsyncList(Lines(script.Url("/time")));
+    std::vector<double> offsets;
+    Sync.SetOnSync(
+        [&](TComponent*, TDateTime t) { offsets.push_back((t - NowLocal()) * SecsPerDay); });
+    RunCycle();
+    ASSERT_EQ(offsets.size(), 1u);
+    EXPECT_NEAR(offsets[0], 0.25, 0.05);  // its milliseconds kept, not the second's start
+}
+
+TEST_F(SyncWorkerTest, ATimeIsAsOldAsTheBytesThatCarryItNotItsLineEnd) {
+    Sync.SetSyncSNTP(false);
+    TTcpServer script([](TConnection& c) {
+        c.ReadHead();
+        c.Send("HTTP/1.0 200 OK\r\n\r\nsync_time: " + ScriptTime(0, true));
+        c.Idle(1500);
+        c.Send(" \r\n");
+    });
+    Sync.SetPHPsyncList(Lines(script.Url("/t.php")));
+    std::vector<double> offsets;
+    Sync.SetOnSync(
+        [&](TComponent*, TDateTime t) { offsets.push_back((t - NowLocal()) * SecsPerDay); });
+    RunCycle();
+    ASSERT_EQ(offsets.size(), 1u);
+    EXPECT_NEAR(offsets[0], 0.0, 0.1);  // not 1.5 s behind
+}
+
+TEST_F(SyncWorkerTest, AWholeSecondScriptGivesWayToAServerOfTheSameCycle) {
+    // The script answers at once, 3 s ahead and to the second; the server 150 ms later
+    // with the PC's own time.
+    TTcpServer script([](TConnection& c) {
+        c.ReadHead();
+        c.Send("HTTP/1.0 200 OK\r\n\r\nsync_time: " + ScriptTime(3, false) + "\r\n");
+    });
+    TUdpResponder server([](TUdpResponder& r, const std::string& request, const sockaddr_in& to) {
+        std::string reply = ReplyNow(request, 0);  // received now, sent 150 ms later
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        reply.replace(40, 8, ReplyNow(request, 0).substr(40, 8));
+        r.Send(TUdpResponder::FromServer, reply, to);
+    });
+    Sync.SetTimeServerList(Lines("127.0.0.1:" + server.PortText()));
+    Sync.SetPHPsyncList(Lines(script.Url("/t")));
+    std::vector<double> offsets;
+    Sync.SetOnSync(
+        [&](TComponent*, TDateTime t) { offsets.push_back((t - NowLocal()) * SecsPerDay); });
+    RunCycle();
+    ASSERT_EQ(offsets.size(), 1u);
+    EXPECT_NEAR(offsets[0], 0.0, 0.01);
+
+    // A server that stays silent: the script's time is taken once the short wait is over.
+    TUdpResponder silent([](TUdpResponder&, const std::string&, const sockaddr_in&) {});
+    Sync.SetTimeServerList(Lines("127.0.0.1:" + silent.PortText()));
+    const TClockStamp start = ClockStampNow();
+    double tookMs = 0;
+    Sync.SetOnSync([&](TComponent*, TDateTime t) {
+        offsets.push_back((t - NowLocal()) * SecsPerDay);
+        tookMs = static_cast<double>(ClockStampNow().MonoNs - start.MonoNs) / 1e6;
+    });
+    RunCycle();
+    ASSERT_EQ(offsets.size(), 2u);
+    EXPECT_NEAR(offsets[1], 3.0, 0.6);  // the middle of the second it named
+    EXPECT_GE(tookMs, TLuTimeSync::CoarseWaitMs);
+    EXPECT_LT(tookMs, 4000);  // long before the server's 5 s are up
 }

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <stdexcept>
 #include <system_error>
 
 #include "platform/clock.h"
@@ -49,6 +50,48 @@ std::string DirectoryOfThisProgram() {
     throw std::system_error(err, std::generic_category(), reason);
 }
 
+// The helper's first line on standard error without its name: why it refused the step.
+std::string HelperReason(const std::string& said) {
+    std::string line = said.substr(0, said.find('\n'));
+    const std::string name = "tiktaal-set-clock: ";
+    if (line.compare(0, name.size(), name) == 0) line.erase(0, name.size());
+    return line.empty() ? std::string("it gave no reason") : line;
+}
+
+// Everything the child writes to the pipe until it closes it, at most a few lines.
+std::string ReadAll(int fd) {
+    std::string said;
+    char buffer[512];
+    while (said.size() < 4096) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        said.append(buffer, static_cast<size_t>(n));
+    }
+    return said;
+}
+
+// Runs the helper with its standard error into a pipe; false (errno set) when it cannot.
+bool SpawnHelper(const std::string& helper, const char* offset, pid_t& pid, int& errorPipe) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    char* const argv[] = {const_cast<char*>(helper.c_str()), const_cast<char*>(offset), nullptr};
+    char* const noEnvironment[] = {nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    const int spawnError = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv, noEnvironment);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawnError != 0) {
+        close(fds[0]);
+        errno = spawnError;
+        return false;
+    }
+    errorPipe = fds[0];
+    return true;
+}
+
 }  // namespace
 
 std::string ClockHelperPath() {
@@ -69,21 +112,22 @@ bool SystemStepClock(double offsetSeconds) {
     const std::string helper = ClockHelperPath();
     char offset[64];
     std::snprintf(offset, sizeof offset, "%+.9f", offsetSeconds);
-    char* const argv[] = {const_cast<char*>(helper.c_str()), offset, nullptr};
-    char* const noEnvironment[] = {nullptr};
-    // The reason is told here, once; the helper's own words would repeat every cycle.
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // The helper's words are caught, not passed through: the caller tells them once.
     pid_t pid = 0;
-    const int spawnError = posix_spawn(&pid, helper.c_str(), &quiet, nullptr, argv, noEnvironment);
-    posix_spawn_file_actions_destroy(&quiet);
-    if (spawnError != 0) Refuse(helper, spawnError, std::strerror(spawnError));
+    int errorPipe = -1;
+    if (!SpawnHelper(helper, offset, pid, errorPipe)) {
+        const int err = errno;
+        Refuse(helper, err, std::strerror(err));
+    }
+    const std::string said = ReadAll(errorPipe);
+    close(errorPipe);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR) return false;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == HelperStepped) return true;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == HelperNotPermitted)
-        Refuse(helper, EPERM, std::strerror(EPERM));
-    return false;
+    if (!WIFEXITED(status)) throw std::runtime_error("the clock helper was killed by a signal");
+    const int code = WEXITSTATUS(status);
+    if (code == HelperStepped) return true;
+    if (code == HelperNotPermitted) Refuse(helper, EPERM, std::strerror(EPERM));
+    throw std::runtime_error("the clock helper refused it (exit status " + std::to_string(code) +
+                             "): " + HelperReason(said));
 }

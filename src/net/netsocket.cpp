@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "net/netutil.h"
+#include "net/resolver.h"
 #include "net/socksys.h"
 
 namespace {
@@ -128,8 +129,18 @@ void TNetSocket::ResolveInto(TSockAddr& address, const std::string& host, const 
         // An existing handle fixes the family the address must have.
         family = FUsesIPv6 ? TSocketFamily::SF_IP6 : TSocketFamily::SF_IP4;
     }
-    FErrorCode = FillSockAddr(address, host, port, FPreferIP4, SocketKind(), SocketProtocolNumber(),
-                              AddressFamilyOf(family));
+    // A socket whose waits look at a heartbeat may also leave a slow name server behind.
+    const auto giveUp = [this] {
+        DoHeartbeat();
+        if (FStopFlag) {
+            FStopFlag = false;
+            return kSockAborted;
+        }
+        return DeadlinePassed() ? kSockTimedOut : 0;
+    };
+    FErrorCode = FillSockAddrUnlessStopped(address, host, port, FPreferIP4, SocketKind(),
+                                           SocketProtocolNumber(), AddressFamilyOf(family),
+                                           FHeartbeatRate, giveUp);
     DoStatus(THookSocketReason::HR_ResolvingEnd,
              SockAddrToText(address) + ":" + std::to_string(SockAddrToPort(address)));
 }

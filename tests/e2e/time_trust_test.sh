@@ -54,8 +54,11 @@ helper 0
 run 3 --time-server "127.0.0.1:$base" --time-server "127.0.0.1:$base" \
   --time-server "localhost:$base" --time-server "127.0.0.1:$((base + 1))"
 [ -e "$work/asked" ] && fail "a far server vouched for itself and the clock was stepped"
-[ "$(grep -c 'refused: +2300000' "$work/tiktaal.log")" -eq 2 ] ||
-  fail "the far server was not asked once per distinct entry (twice)"
+# Every cycle asks the entry written twice once, as often as the other name for it.
+twice=$(grep -c "time from 127.0.0.1:$base refused: +2300000" "$work/tiktaal.log")
+other=$(grep -c "time from localhost:$base refused: +2300000" "$work/tiktaal.log")
+[ "$twice" -ge 1 ] && [ "$twice" -eq "$other" ] ||
+  fail "the far server was not asked once per distinct entry and cycle ($twice, $other)"
 
 # The helper refuses: a sync error with its reason, once, and nothing for the board.
 "$responder" --address 127.0.0.1 --port $((base + 2)) --offset 0.5 >/dev/null &

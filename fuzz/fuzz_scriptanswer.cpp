@@ -13,10 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {"yyyy-MM-dd", "HH:mm:ss"}, {"dd.MM.yyyy", "H:mm:ss"}, {"M/d/yy", "h:mm:ss AP"}};
     for (const TDateTimeFormats& f : formats) {
         for (bool complete : {false, true}) {
-            TDateTime t = -1;
-            size_t end = 0;
-            if (ExtractSyncTime(body, complete, f, EncodeDate(2026, 12, 8), t, end) &&
-                (t < EncodeDate(1, 1, 1) || t >= EncodeDate(9999, 12, 31) + 1 || end >= size))
+            TScriptReading r;
+            if (!ExtractSyncTime(body, complete, f, EncodeDate(2026, 12, 8), r)) continue;
+            const TDateTime t = r.Time.WholeSecond;
+            if (t < EncodeDate(1, 1, 1) || t >= EncodeDate(9999, 12, 31) + 1 || r.LastByte >= size ||
+                r.Time.FractionNs < 0 || r.Time.FractionNs > 999999999 ||
+                r.Time.FractionDigits < 0 || r.Time.FractionDigits > 9)
                 std::abort();
         }
     }

@@ -21,7 +21,7 @@ sources=("$root"/src/gsm/codecs/*.cpp "$root"/src/gsm/modemdispatch*.cpp
          "$root/src/platform/linux/registry.cpp" "$root/src/platform/linux/instance_channel.cpp"
          "$root/src/platform/instance_messages.cpp"
          "$root/src/net/netutil.cpp"
-         "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root"/src/net/netsocket*.cpp
+         "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root/src/net/resolver.cpp" "$root"/src/net/netsocket*.cpp
          "$root"/src/net/linux/*.cpp
          "$root/src/timesync/sntpclient.cpp" "$root/src/timesync/httpclient.cpp" "$root/src/timesync/datetime_parser.cpp"
          "$root/src/timesync/script_answer.cpp" "$root/src/timesync/nts_records.cpp"

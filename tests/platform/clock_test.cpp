@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -27,11 +28,13 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf " + Dir).c_str()); }
 
-    // Records its arguments and one variable it must not see, then exits with status.
+    // Records its arguments and one variable it must not see, says why on standard error
+    // as the real one does, then exits with status.
     std::string FakeHelper(int status) {
         const std::string path = Dir + "/helper-" + std::to_string(status);
         std::ofstream(path) << "#!/bin/sh\necho \"$#|$1|$TIKTAAL_MARK\" >>" << Dir
-                            << "/asked\nexit " << status << "\n";
+                            << "/asked\necho 'tiktaal-set-clock: reason " << status
+                            << "' >&2\necho 'Usage: ...' >&2\nexit " << status << "\n";
         chmod(path.c_str(), 0755);
         return path;
     }
@@ -81,8 +84,19 @@ TEST_F(ClockHelperTest, TheOffsetGoesToTheHelperWithAnEmptyEnvironment) {
     EXPECT_TRUE(SystemStepClock(-0.000123));
     EXPECT_TRUE(SystemStepClock(3600.5));
     EXPECT_EQ(Asked(), "1|-0.000123000|\n1|+3600.500000000|\n");
-    env.Set("TIKTAAL_SET_CLOCK_HELPER", FakeHelper(2));  // an argument it refused
-    EXPECT_FALSE(SystemStepClock(0.25));
+    // A refused step (1: the system said no, 2: an argument out of bounds) raises with the
+    // helper's own first line as the reason.
+    for (int status : {1, 2}) {
+        env.Set("TIKTAAL_SET_CLOCK_HELPER", FakeHelper(status));
+        try {
+            SystemStepClock(0.25);
+            ADD_FAILURE() << "a refused step passed for success";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), "the clock helper refused it (exit status " +
+                                                 std::to_string(status) + "): reason " +
+                                                 std::to_string(status));
+        }
+    }
 }
 
 TEST_F(ClockHelperTest, NoRightOrNoHelperRaisesAndTheReasonIsToldOnce) {

@@ -235,6 +235,6 @@ TEST_F(SyncWorkerTest, AWholeSecondScriptGivesWayToAServerOfTheSameCycle) {
     RunCycle();
     ASSERT_EQ(offsets.size(), 2u);
     EXPECT_NEAR(offsets[1], 3.0, 0.6);  // the middle of the second it named
-    EXPECT_GE(tookMs, TLuTimeSync::CoarseWaitMs);
+    EXPECT_GE(tookMs, TLuTimeSync::CoarseWaitMs * 0.9);  // Qt's timers may fire 5 % early
     EXPECT_LT(tookMs, 4000);  // long before the server's 5 s are up
 }

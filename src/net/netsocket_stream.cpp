@@ -115,7 +115,7 @@ int TTcpSocket::SendOnWire(const void* buffer, int length) {
         Throttle(piece, true);
         // Never blocking in send itself: a peer that stops reading is met by the bounded
         // writability wait below.
-        auto sendPiece = [&] { return SendNow(FHandle, data + total, piece); };
+        auto sendPiece = [&] { return SendNow(FHandle, data + total, piece, FNonBlocking); };
         int sent = sendPiece();
         TakeSocketError(sent < 0 ? kSocketError : 0);
         if (FErrorCode == kSockWouldBlock) {

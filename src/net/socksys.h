@@ -37,8 +37,9 @@ int PendingSocketBytes(TSocketHandle handle);
 // The socket's pending error as the system's number (reading clears it), 0 for none.
 int SocketErrorValue(TSocketHandle handle);
 
-// Sends what the system takes now, never waiting and never raising a signal.
-int SendNow(TSocketHandle handle, const void* buffer, int length);
+// Sends what the system takes now, never waiting and never raising a signal; the socket
+// is left blocking or not as nonBlocking says (the mode its owner chose).
+int SendNow(TSocketHandle handle, const void* buffer, int length, bool nonBlocking);
 int SendDatagramTo(TSocketHandle handle, const void* buffer, int length, const TSockAddr& to);
 int ReceiveSome(TSocketHandle handle, void* buffer, int length);
 int PeekSome(TSocketHandle handle, void* buffer, int length);

@@ -109,7 +109,7 @@ int SocketErrorValue(TSocketHandle handle) {
     return err;
 }
 
-int SendNow(TSocketHandle handle, const void* buffer, int length) {
+int SendNow(TSocketHandle handle, const void* buffer, int length, bool /*nonBlocking*/) {
     return Result(RetryOnEintr([&] {
         return send(Fd(handle), buffer, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
     }));

@@ -15,16 +15,14 @@ static_assert(sizeof(DCB) == sizeof(TLineSettings), "the record is the system's 
 
 namespace {
 
-// Reads take only what the driver holds: interval "no wait" and no totals make ReadFile
-// return at once, and every wait for data is a wait on a comm event instead.
-const COMMTIMEOUTS ImmediateReads{MAXDWORD, 0, 0, 0, 0};
+// No read or write time-outs: a read waits until it has the count it asked for. Reads of
+// data take only what the driver says it holds, so they complete at once; the one read that
+// waits is the wait for input, one byte long, cut short by its own bound or the wake event.
+const COMMTIMEOUTS NoTimeouts{0, 0, 0, 0, 0};
 
-// How long the completion of a cancelled or immediate operation is waited for; the
-// system completes them at once, this only keeps a broken driver from hanging us.
+// How long the completion of a cancelled operation is waited for; the system completes
+// them at once, this only keeps a broken driver from hanging us.
 constexpr DWORD SettleWait = 1000;
-
-// Bytes the wait's probe may take into the held buffer.
-constexpr size_t ProbeSize = 4096;
 
 std::wstring Wide(const std::string& text) {
     if (text.empty()) return std::wstring();
@@ -59,6 +57,14 @@ bool NoModemLines(DWORD err) {
            err == ERROR_NOT_SUPPORTED;
 }
 
+// The device path as a mutex name may hold it: no backslashes, one case.
+std::string DeviceKey(const std::string& path) {
+    std::string key;
+    for (char c : path)
+        if (c != '\\') key += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return key;
+}
+
 DWORD Millis(int timeout) { return static_cast<DWORD>(std::max(timeout, 0)); }
 
 // One overlapped record with its own manual-reset event.
@@ -83,13 +89,17 @@ struct TOverlapped {
 
 struct TPortIo::TState {
     HANDLE Port = INVALID_HANDLE_VALUE;
-    TOverlapped Reading, Writing, Waiting;
-    // Bytes a wait's probe took from the driver, handed out before the driver's own.
+    HANDLE Lock = nullptr;  // the named mutex that keeps our other programs off the port
+    std::string Path;
+    TOverlapped Reading, Writing;
+    char WaitByte = 0;
+    // Bytes the wait for input took from the driver, handed out before the driver's own.
     std::string Held;
-    // Line errors ClearCommError reported to a count or a probe, until TakeLineErrors.
+    // Line errors ClearCommError reported to a count, until TakeLineErrors.
     DWORD Errors = 0;
 
-    // The driver's status; its error flags are kept for TakeLineErrors.
+    // The driver's status; its error flags are kept for TakeLineErrors. A device that went
+    // away (an unplugged adapter, a hung-up line under Wine) fails it.
     int Status(COMSTAT& stat) {
         DWORD errors = 0;
         if (!ClearCommError(Port, &errors, &stat)) return LastSystemError();
@@ -97,32 +107,27 @@ struct TPortIo::TState {
         return 0;
     }
 
-    // Takes up to length bytes the driver holds now, without waiting.
-    int ReadNow(char* buffer, DWORD length, DWORD& got) {
+    // The outcome of an operation that may still be running: waited for up to wait ms,
+    // then cancelled. A cancelled operation answers ERROR_OPERATION_ABORTED.
+    int Finish(OVERLAPPED* ov, DWORD wait, DWORD& count) {
+        count = 0;
+        if (WaitForSingleObject(ov->hEvent, wait) != WAIT_OBJECT_0) {
+            CancelIoEx(Port, ov);
+            WaitForSingleObject(ov->hEvent, SettleWait);
+        }
+        if (GetOverlappedResult(Port, ov, &count, FALSE)) return 0;
+        return LastSystemError();
+    }
+
+    // Reads length bytes, which the driver holds already.
+    int ReadWaiting(char* buffer, DWORD length, DWORD& got) {
         got = 0;
         OVERLAPPED* ov = Reading.Fresh();
         if (ReadFile(Port, buffer, length, &got, ov)) return 0;
         const DWORD err = GetLastError();
         if (err != ERROR_IO_PENDING) return err == 0 ? ERROR_GEN_FAILURE : static_cast<int>(err);
-        return Settle(ov, got);
-    }
-
-    // Collects an operation that is still running after SettleWait, cancelling it.
-    int Settle(OVERLAPPED* ov, DWORD& count) {
-        if (WaitForSingleObject(ov->hEvent, SettleWait) != WAIT_OBJECT_0) CancelIoEx(Port, ov);
-        if (GetOverlappedResult(Port, ov, &count, TRUE)) return 0;
-        const DWORD err = GetLastError();
-        return err == ERROR_OPERATION_ABORTED ? 0 : (err == 0 ? ERROR_GEN_FAILURE : int(err));
-    }
-
-    // A read of what is waiting: it moves bytes into Held, and a device that went away
-    // fails it (a hung-up line still answers the status and settings calls).
-    int Probe() {
-        char buffer[ProbeSize];
-        DWORD got = 0;
-        const int err = ReadNow(buffer, sizeof buffer, got);
-        Held.append(buffer, got);
-        return err;
+        const int result = Finish(ov, SettleWait, got);
+        return result == ERROR_OPERATION_ABORTED ? 0 : result;
     }
 };
 
@@ -169,17 +174,32 @@ int TPortIo::Open(const std::string& path) {
         return err;
     }
     F->Port = h;
+    F->Path = path;
     F->Held.clear();
     F->Errors = 0;
     SetCommMask(h, 0);
-    COMMTIMEOUTS timeouts = ImmediateReads;
+    COMMTIMEOUTS timeouts = NoTimeouts;
     SetCommTimeouts(h, &timeouts);
     return 0;
 }
 
-int TPortIo::TakeExclusive() { return 0; }
+// The system's open is exclusive already; where a driver lets a second open through (Wine
+// does), a mutex named after the device still keeps our own programs apart.
+int TPortIo::TakeExclusive() {
+    std::wstring name = L"Local\\Tiktaal.port." + Wide(DeviceKey(F->Path));
+    const HANDLE m = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (!m) return LastSystemError();
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(m);
+        return ERROR_ACCESS_DENIED;
+    }
+    F->Lock = m;
+    return 0;
+}
 
 void TPortIo::Close() {
+    if (F->Lock) CloseHandle(F->Lock);
+    F->Lock = nullptr;
     if (F->Port == INVALID_HANDLE_VALUE) return;
     CancelIo(F->Port);
     CloseHandle(F->Port);
@@ -200,8 +220,9 @@ int TPortIo::FetchLineSettings(TLineSettings& settings) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(F->Port, &dcb)) return LastSystemError();
-    // The presence probe: a device that went away fails the read.
-    if (const int err = F->Probe()) return err;
+    // The presence probe: a device that went away fails the status call.
+    COMSTAT stat{};
+    if (const int err = F->Status(stat)) return err;
     settings.DCBlength = sizeof(TLineSettings);
     settings.BaudRate = dcb.BaudRate;
     settings.ByteSize = dcb.ByteSize;
@@ -235,12 +256,15 @@ int TPortIo::Read(void* buffer, int length, int& got) {
     std::memcpy(out, F->Held.data(), held);
     F->Held.erase(0, held);
     got = static_cast<int>(held);
-    if (held == want) return 0;
+    COMSTAT stat{};
+    if (const int err = F->Status(stat)) return got > 0 ? 0 : err;
+    const DWORD ask = static_cast<DWORD>(std::min<size_t>(want - held, stat.cbInQue));
+    if (ask == 0) return 0;
     DWORD n = 0;
-    const int err = F->ReadNow(out + held, static_cast<DWORD>(want - held), n);
+    const int err = F->ReadWaiting(out + held, ask, n);
     got += static_cast<int>(n);
-    // Bytes already handed over count; the failure shows at the next call.
-    return got > 0 && err != 0 ? 0 : err;
+    // Bytes already handed over count; a failure shows again at the next call.
+    return got > 0 ? 0 : err;
 }
 
 // The write is waited on for at most timeout; then it is cancelled, and what the driver
@@ -254,18 +278,10 @@ int TPortIo::Write(const void* buffer, int length, int timeout, int& done) {
     if (!WriteFile(F->Port, buffer, static_cast<DWORD>(length), &n, ov)) {
         const DWORD err = GetLastError();
         if (err != ERROR_IO_PENDING) return err == 0 ? ERROR_GEN_FAILURE : static_cast<int>(err);
-        const bool finished = WaitForSingleObject(ov->hEvent, Millis(timeout)) == WAIT_OBJECT_0;
-        if (!finished) CancelIoEx(F->Port, ov);
-        if (!GetOverlappedResult(F->Port, ov, &n, TRUE)) {
-            const DWORD why = GetLastError();
-            done = static_cast<int>(n);
-            if (why == ERROR_OPERATION_ABORTED) return kPortTimedOut;
-            return why == 0 ? ERROR_GEN_FAILURE : static_cast<int>(why);
-        }
-        if (!finished && static_cast<int>(n) < length) {
-            done = static_cast<int>(n);
-            return kPortTimedOut;
-        }
+        const int why = F->Finish(ov, Millis(timeout), n);
+        done = static_cast<int>(n);
+        if (why == ERROR_OPERATION_ABORTED || why == ERROR_IO_INCOMPLETE) return kPortTimedOut;
+        if (why != 0) return why;
     }
     done = static_cast<int>(n);
     return 0;
@@ -326,41 +342,41 @@ uint32_t TPortIo::TakeLineErrors() {
     return flags;
 }
 
-// The comm event for a received character, waited on beside the wake event. The mask is
-// set before the count is looked at, so a byte that comes between the two still ends the
-// wait. The wait ends with a probe read: a device that went away fails it.
+// A one-byte read stands for the wait: it completes when a byte comes (the byte is held
+// for the next read) or fails when the device goes away, and it is cancelled at the time-out
+// or when the wake event is set. Comm events would do on Windows, but Wine ends those waits
+// at once on a pseudo-terminal.
 TPortWait TPortIo::WaitInput(int timeout, TWaitHandle wake) {
     TPortWait result;
     if (!IsOpen()) {
         result.Error = ERROR_INVALID_HANDLE;
         return result;
     }
-    HANDLE port = F->Port;
-    SetCommMask(port, EV_RXCHAR | EV_ERR);
-    int count = 0;
-    if (const int err = InputCount(count)) {
-        result.Error = err;
-    } else if (count == 0) {
-        OVERLAPPED* ov = F->Waiting.Fresh();
-        DWORD events = 0;
-        if (!WaitCommEvent(port, &events, ov)) {
-            const DWORD why = GetLastError();
-            if (why != ERROR_IO_PENDING) {
-                result.Error = static_cast<int>(why);
-            } else {
+    COMSTAT stat{};
+    if (!F->Held.empty()) {
+        result.Readable = true;
+    } else if (const int failed = F->Status(stat)) {
+        result.Error = failed;
+    } else if (stat.cbInQue > 0) {
+        result.Readable = true;
+    } else {
+        OVERLAPPED* ov = F->Reading.Fresh();
+        DWORD n = 0;
+        int err = 0;
+        if (!ReadFile(F->Port, &F->WaitByte, 1, &n, ov)) {
+            err = static_cast<int>(GetLastError());
+            if (err == ERROR_IO_PENDING) {
                 HANDLE handles[2] = {ov->hEvent, reinterpret_cast<HANDLE>(wake)};
-                const DWORD n = wake == kNoWaitHandle ? 1 : 2;
-                const DWORD r = WaitForMultipleObjects(n, handles, FALSE, Millis(timeout));
+                const DWORD count = wake == kNoWaitHandle ? 1 : 2;
+                const DWORD r = WaitForMultipleObjects(count, handles, FALSE, Millis(timeout));
                 result.Woken = r == WAIT_OBJECT_0 + 1;
-                // A new mask ends a wait still pending.
-                if (r != WAIT_OBJECT_0) SetCommMask(port, 0);
-                DWORD ignored = 0;
-                F->Settle(ov, ignored);
+                err = F->Finish(ov, 0, n);
             }
         }
+        if (n == 1) F->Held.push_back(F->WaitByte);
+        result.Readable = n == 1;
+        if (err != 0 && err != ERROR_OPERATION_ABORTED && err != ERROR_IO_INCOMPLETE)
+            result.Error = err;
     }
-    SetCommMask(port, 0);
-    if (result.Error == 0) result.Error = F->Probe();
-    if (result.Error == 0 && InputCount(count) == 0) result.Readable = count > 0;
     return result;
 }

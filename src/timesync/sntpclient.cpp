@@ -1,26 +1,16 @@
 #include "timesync/sntpclient.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <cmath>
 
 #include "net/netutil.h"
+#include "net/random_bytes.h"
 
 namespace {
 // 64 unpredictable bits for the request's transmit field: the reply must echo them, so an
 // off-path sender that cannot see the request cannot forge an answer.
 bool RandomNonce(uint32_t& high, uint32_t& low) {
     uint32_t words[2];
-    size_t got = 0;
-    while (got < sizeof(words)) {
-        const ssize_t n = getrandom(reinterpret_cast<char*>(words) + got, sizeof(words) - got, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        got += static_cast<size_t>(n);
-    }
+    if (!SystemRandomBytes(words, sizeof words)) return false;
     high = words[0];
     low = words[1];
     return true;

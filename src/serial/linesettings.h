@@ -5,17 +5,17 @@
 #include <cstdint>
 
 // Driver line-error flags, in the values the error decoder has always used.
-constexpr uint32_t CE_RXOVER = 0x0001;
-constexpr uint32_t CE_OVERRUN = 0x0002;
-constexpr uint32_t CE_RXPARITY = 0x0004;
-constexpr uint32_t CE_FRAME = 0x0008;
-constexpr uint32_t CE_TXFULL = 0x0100;
+constexpr uint32_t LINE_RXOVER = 0x0001;
+constexpr uint32_t LINE_OVERRUN = 0x0002;
+constexpr uint32_t LINE_RXPARITY = 0x0004;
+constexpr uint32_t LINE_FRAME = 0x0008;
+constexpr uint32_t LINE_TXFULL = 0x0100;
 
 // Modem-status bits as ReadModemStatus returns them.
-constexpr uint32_t MS_CTS_ON = 0x0010;
-constexpr uint32_t MS_DSR_ON = 0x0020;
-constexpr uint32_t MS_RING_ON = 0x0040;
-constexpr uint32_t MS_RLSD_ON = 0x0080;
+constexpr uint32_t MODEM_CTS_ON = 0x0010;
+constexpr uint32_t MODEM_DSR_ON = 0x0020;
+constexpr uint32_t MODEM_RING_ON = 0x0040;
+constexpr uint32_t MODEM_RLSD_ON = 0x0080;
 
 // The line-settings record: the classic 28-byte layout, computed first and then applied
 // through termios, so that its fields can be checked without a port.

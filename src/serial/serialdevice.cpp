@@ -114,11 +114,11 @@ std::string TSerialDevice::GetErrorDesc(int code) {
 
 int TSerialDevice::DecodeLineErrors(uint32_t flags) {
     int code = 0;
-    if (flags & CE_FRAME) code = ErrFrame;
-    if (flags & CE_OVERRUN) code = ErrOverrun;
-    if (flags & CE_RXOVER) code = ErrRxOver;
-    if (flags & CE_RXPARITY) code = ErrRxParity;
-    if (flags & CE_TXFULL) code = ErrTxFull;
+    if (flags & LINE_FRAME) code = ErrFrame;
+    if (flags & LINE_OVERRUN) code = ErrOverrun;
+    if (flags & LINE_RXOVER) code = ErrRxOver;
+    if (flags & LINE_RXPARITY) code = ErrRxParity;
+    if (flags & LINE_TXFULL) code = ErrTxFull;
     return code;
 }
 
@@ -211,8 +211,8 @@ bool TSerialDevice::CheckControlLines() {
     const int saved = FLastError;
     const uint32_t status = ReadModemStatus();
     SetError(saved);
-    if (TestDSR && !(status & MS_DSR_ON)) return false;
-    if (TestCTS && !(status & MS_CTS_ON)) return false;
+    if (TestDSR && !(status & MODEM_DSR_ON)) return false;
+    if (TestCTS && !(status & MODEM_CTS_ON)) return false;
     return true;
 }
 

@@ -17,10 +17,10 @@ uint32_t TSerialDevice::ReadModemStatus() {
     return status;
 }
 
-bool TSerialDevice::CTSOn() { return (ReadModemStatus() & MS_CTS_ON) != 0; }
-bool TSerialDevice::DSROn() { return (ReadModemStatus() & MS_DSR_ON) != 0; }
-bool TSerialDevice::RingOn() { return (ReadModemStatus() & MS_RING_ON) != 0; }
-bool TSerialDevice::CarrierOn() { return (ReadModemStatus() & MS_RLSD_ON) != 0; }
+bool TSerialDevice::CTSOn() { return (ReadModemStatus() & MODEM_CTS_ON) != 0; }
+bool TSerialDevice::DSROn() { return (ReadModemStatus() & MODEM_DSR_ON) != 0; }
+bool TSerialDevice::RingOn() { return (ReadModemStatus() & MODEM_RING_ON) != 0; }
+bool TSerialDevice::CarrierOn() { return (ReadModemStatus() & MODEM_RLSD_ON) != 0; }
 
 void TSerialDevice::SetDTRLine(bool value) { FPort.SetDTR(value); }
 

@@ -76,9 +76,9 @@ TEST(SerialDeviceNames, LineSettingsRecordAndLineErrors) {
                            DCB_OUTX | DCB_INX | DCB_RTS_CONTROL_HANDSHAKE);
     EXPECT_EQ(TSerialDevice::BuildLineSettings(9600, 8, 'x', 0, false, false, 4096).Parity, 0);
 
-    EXPECT_EQ(TSerialDevice::DecodeLineErrors(CE_FRAME | CE_RXPARITY), ErrRxParity);
-    EXPECT_EQ(TSerialDevice::DecodeLineErrors(CE_RXOVER), ErrRxOver);
-    EXPECT_EQ(TSerialDevice::DecodeLineErrors(CE_FRAME | CE_TXFULL), ErrTxFull);
+    EXPECT_EQ(TSerialDevice::DecodeLineErrors(LINE_FRAME | LINE_RXPARITY), ErrRxParity);
+    EXPECT_EQ(TSerialDevice::DecodeLineErrors(LINE_RXOVER), ErrRxOver);
+    EXPECT_EQ(TSerialDevice::DecodeLineErrors(LINE_FRAME | LINE_TXFULL), ErrTxFull);
     EXPECT_EQ(TSerialDevice::DecodeLineErrors(0x0010), 0);
 }
 

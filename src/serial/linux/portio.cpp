@@ -286,10 +286,10 @@ int TPortIo::ModemStatus(uint32_t& status) {
         const int err = errno;
         return NoModemLines(err) ? 0 : (err == 0 ? EIO : err);
     }
-    if (bits & TIOCM_CTS) status |= MS_CTS_ON;
-    if (bits & TIOCM_DSR) status |= MS_DSR_ON;
-    if (bits & TIOCM_RNG) status |= MS_RING_ON;
-    if (bits & TIOCM_CAR) status |= MS_RLSD_ON;
+    if (bits & TIOCM_CTS) status |= MODEM_CTS_ON;
+    if (bits & TIOCM_DSR) status |= MODEM_DSR_ON;
+    if (bits & TIOCM_RNG) status |= MODEM_RING_ON;
+    if (bits & TIOCM_CAR) status |= MODEM_RLSD_ON;
     return 0;
 }
 
@@ -315,10 +315,10 @@ uint32_t TPortIo::TakeLineErrors() {
     uint32_t flags = 0;
     if (F->CountsKnown) {
         const serial_icounter_struct& was = F->Counts;
-        if (c.frame != was.frame) flags |= CE_FRAME;
-        if (c.overrun != was.overrun) flags |= CE_OVERRUN;
-        if (c.buf_overrun != was.buf_overrun) flags |= CE_RXOVER;
-        if (c.parity != was.parity) flags |= CE_RXPARITY;
+        if (c.frame != was.frame) flags |= LINE_FRAME;
+        if (c.overrun != was.overrun) flags |= LINE_OVERRUN;
+        if (c.buf_overrun != was.buf_overrun) flags |= LINE_RXOVER;
+        if (c.parity != was.parity) flags |= LINE_RXPARITY;
     }
     F->Counts = c;
     F->CountsKnown = true;

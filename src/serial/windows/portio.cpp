@@ -12,6 +12,11 @@
 #include "net/netutil.h"
 
 static_assert(sizeof(DCB) == sizeof(TLineSettings), "the record is the system's DCB");
+// The device's flag values are the system's own.
+static_assert(LINE_RXOVER == CE_RXOVER && LINE_OVERRUN == CE_OVERRUN &&
+              LINE_RXPARITY == CE_RXPARITY && LINE_FRAME == CE_FRAME && LINE_TXFULL == CE_TXFULL);
+static_assert(MODEM_CTS_ON == MS_CTS_ON && MODEM_DSR_ON == MS_DSR_ON &&
+              MODEM_RING_ON == MS_RING_ON && MODEM_RLSD_ON == MS_RLSD_ON);
 
 namespace {
 
@@ -313,7 +318,7 @@ int TPortIo::ModemStatus(uint32_t& status) {
         const DWORD err = GetLastError();
         return NoModemLines(err) ? 0 : (err == 0 ? ERROR_GEN_FAILURE : static_cast<int>(err));
     }
-    status = bits & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
+    status = bits & (MODEM_CTS_ON | MODEM_DSR_ON | MODEM_RING_ON | MODEM_RLSD_ON);
     return 0;
 }
 
@@ -337,7 +342,7 @@ uint32_t TPortIo::TakeLineErrors() {
         F->Status(stat);
     }
     const uint32_t flags =
-        F->Errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_TXFULL);
+        F->Errors & (LINE_RXOVER | LINE_OVERRUN | LINE_RXPARITY | LINE_FRAME | LINE_TXFULL);
     F->Errors = 0;
     return flags;
 }

@@ -146,7 +146,8 @@ private:
     void Readings(const TLines& lines, const TDispatchSettings& s);
 
     // A message as SMS-DELIVER (or a stored SMS-SUBMIT): decoded, logged and raised.
-    void DeliveredMessage(const std::string& pdu, const TDispatchSettings& s);
+    // False (reported, nothing raised) for a PDU whose fields cannot be read.
+    bool DeliveredMessage(const std::string& pdu, const TDispatchSettings& s);
     void NumberedPart(TDispatchedSms& sms) const;
     void RaiseReceivedText(const TDispatchedSms& sms, const TDispatchSettings& s);
     void RaiseStatusReport(const std::string& pdu, const TSmsPdu& record);

@@ -49,7 +49,15 @@ int NumberOr27000(const std::string& digits, size_t from, size_t count) {
     return ParseInt(digits.substr(from, count)).value_or(27000);
 }
 
-// The enciphered text of a "55" ... "AA" message, or "Decoding ERROR".
+// An enciphered text: framed "55" ... "AA", or "66" ... "BB" as the component sends them,
+// so that what one sends the other reads.
+bool IsEnciphered(const std::string& t) {
+    if (t.size() < 4) return false;
+    const std::string head = t.substr(0, 2), tail = t.substr(t.size() - 2);
+    return (head == "55" && tail == "AA") || (head == "66" && tail == "BB");
+}
+
+// The enciphered text of a framed message, or "Decoding ERROR".
 std::string Decipher(const std::string& framed, const std::string& pin) {
     const std::string key = SmsCipherKey(pin);
     const auto plain = DecipherSmsText(framed.substr(2, framed.size() - 4), key);
@@ -103,7 +111,7 @@ void TModemDispatch::ListedMessages(const TLines& lines, const TDispatchSettings
         if (record.Kind == skStatusReport) {
             RaiseStatusReport(pdu, record);
         } else if (record.Kind == skDeliver) {
-            DeliveredMessage(pdu, s);
+            if (!DeliveredMessage(pdu, s)) continue;  // kept on the modem
         } else {
             continue;
         }
@@ -173,10 +181,15 @@ void TModemDispatch::RaiseStatusReport(const std::string& pdu, const TSmsPdu& re
     FTarget.RaiseNewSMS(sms);
 }
 
-void TModemDispatch::DeliveredMessage(const std::string& pdu, const TDispatchSettings& s) {
+bool TModemDispatch::DeliveredMessage(const std::string& pdu, const TDispatchSettings& s) {
     TDispatchedSms sms;
     sms.Pdu = pdu;
     FDecoder.ParsePdu(pdu);
+    // Not a message from nobody dated 1899: an error that names the PDU.
+    if (!FDecoder.Readable()) {
+        FTarget.ReportQuietError("Thread (SMS) ERROR: PDU cannot be decoded: " + pdu.substr(0, 400));
+        return false;
+    }
     sms.TelNr = FDecoder.GetSender();
     sms.Text = Utf16ToUtf8(FDecoder.GetText());
     sms.IsUDH = FDecoder.HasHeader();
@@ -200,6 +213,7 @@ void TModemDispatch::DeliveredMessage(const std::string& pdu, const TDispatchSet
                 ",     aTot: " + std::to_string(sms.UDHInfo.Total) +
                 ",    aNum: " + std::to_string(sms.UDHInfo.Part) + " ]");
     RaiseReceivedText(sms, s);
+    return true;
 }
 
 // A part numbered by the sender without a header: the reference is made from the
@@ -220,7 +234,7 @@ void TModemDispatch::NumberedPart(TDispatchedSms& sms) const {
 
 void TModemDispatch::RaiseReceivedText(const TDispatchedSms& sms, const TDispatchSettings& s) {
     const std::string& t = sms.Text;
-    if (t.size() >= 4 && StartsWith(t, "55") && t.compare(t.size() - 2, 2, "AA") == 0) {
+    if (IsEnciphered(t)) {
         FTarget.RaiseSecretSMS(Decipher(t, s.EncodePIN), sms.TelNr);
         return;
     }

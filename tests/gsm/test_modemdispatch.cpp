@@ -62,8 +62,16 @@ TEST_F(ModemDispatch, RoutedMessageFailures) {
     D.DispatchReply("+CMT: ,20\r\nRING\r\n");  // no PDU line
     EXPECT_EQ(Events(), Strings{});
     EXPECT_EQ(T.Errors.size(), 1u);
-    D.DispatchReply("+CMT: ,20\r\n0011\r\n");  // a PDU that does not decode
-    EXPECT_EQ(Events(), (Strings{"afterrx", "sms |(Decoding Error)|"}));
+    // A PDU whose fields cannot be read is one error naming it, not a message from nobody.
+    D.DispatchReply("+CMT: ,20\r\n0011\r\n");
+    EXPECT_EQ(Events(), Strings{});
+    EXPECT_EQ(T.Errors.back(), "Thread (SMS) ERROR: PDU cannot be decoded: 0011");
+    D.DispatchReply("+CMT: ,20\r\n" + Deliver("cut short").substr(0, 30) + "\r\n");
+    EXPECT_EQ(Events(), Strings{});
+    EXPECT_EQ(T.Errors.size(), 3u);
+    // Readable fields with text that does not decode keep the documented text.
+    D.DispatchReply("+CMT: ,20\r\n" + DeliverPdu("04", "08", "02", "D800") + "\r\n");
+    EXPECT_EQ(Events(), (Strings{"afterrx", "sms +48123456789|(Decoding Error)|"}));
     T.S.DisableIncomingSMS = true;
     D.DispatchReply("+CMT: ,20\r\n" + Deliver("x") + "\r\n+CMTI: \"SM\",3\r\n");
     EXPECT_EQ(Events(), Strings{});
@@ -89,6 +97,10 @@ TEST_F(ModemDispatch, EncipheredMessages) {
     D.DispatchReply("+CMT: ,99\r\n" + Deliver("55" + body + "AA") + "\r\n");
     EXPECT_EQ(Events(),
               (Strings{"secret +48123456789|open", "secret +48123456789|Decoding ERROR"}));
+    // The frame the component sends ("66" ... "BB") is read as well.
+    T.S.EncodePIN = "12";
+    D.DispatchReply("+CMT: ,99\r\n" + Deliver("66" + body + "BB") + "\r\n");
+    EXPECT_EQ(Events(), Strings{"secret +48123456789|open"});
 }
 
 TEST_F(ModemDispatch, QuestionsAndRecipients) {
@@ -122,6 +134,26 @@ TEST_F(ModemDispatch, NewMessageIndications) {
     T.S.SMSPhoneCapacity = -77;      // capacity never read
     D.DispatchReply("+CMTI: \"ME\",5\r\n");
     EXPECT_EQ(Events(), Strings{});
+    // A listing under way past the SIM's part: a new message there is listed again.
+    T.Queue = {"AT+CPMS=\"ME\"", "AT+CMGL=0"};
+    D.DispatchReply("+CMTI: \"SM\",2\r\n");
+    EXPECT_EQ(T.Queue.size(), 6u);
+    // Without phone storage only the SIM is listed.
+    T.Queue.clear();
+    T.S.PhoneStorage = false;
+    D.DispatchReply("+CMTI: \"SM\",3\r\n");
+    EXPECT_EQ(T.Queue, (std::deque<std::string>{"AT+CPMS=\"SM\"", "AT+CMGL=0"}));
+}
+
+// A long reply dispatched in pieces: a header that ends a piece finds its PDU in the next,
+// and the phone book is announced once, at the reply's end.
+TEST_F(ModemDispatch, PiecesOfALongReply) {
+    D.DispatchPiece("+CPBR: 1,\"1\",129,\"0041\"\r\n+CMGL: 3,0,,20\r\n");
+    D.DispatchPiece(Deliver("one") + "\r\n+CPBR: 2,\"2\",129,\"0042\"\r\n");
+    EXPECT_EQ(Events(), (Strings{"afterrx", "sms +48123456789|one|"}));
+    D.DispatchReply("OK\r\n");
+    EXPECT_EQ(Events(), Strings{"phonebook"});
+    EXPECT_EQ(T.PhoneBookLines, (Strings{"1;1;A", "2;2;B"}));
 }
 
 TEST_F(ModemDispatch, ListingReadByIndexAndStatusReports) {

@@ -190,5 +190,7 @@ TDateTime DecodeScts(std::string_view digits) {
     TDateTime date = 0, time = 0;
     if (!TryEncodeDate(year, v[1], v[2], date) || !TryEncodeTime(v[3], v[4], v[5], 0, time))
         return 0;
-    return date + time - quarters / 96.0 + 1 / 24.0;
+    // The stamp as the service centre wrote it, as a message's stamp is read: applying the
+    // zone here would put a report hours away from the message it reports on.
+    return date + time;
 }

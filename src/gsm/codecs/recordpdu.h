@@ -41,6 +41,7 @@ extern const std::array<uint8_t, 256> GsmTo8Bit;
 // TP-MTI); the fields read up to that point are kept, the rest stay empty.
 bool DecodeRecordPdu(bool incoming, std::string_view pdu, TSmsPdu& record);
 
-// Seven swapped-digit octets (YY MM DD hh mm ss zone) to a date-time: the
-// stamp minus its zone, plus one hour. 0 when the digits are not a valid stamp.
+// Seven swapped-digit octets (YY MM DD hh mm ss zone) to a date-time: the stamp as
+// written, the zone not applied (as TSMS::GetTimeStamp reads a message's stamp). 0 when
+// the digits are not a valid stamp.
 TDateTime DecodeScts(std::string_view digits);

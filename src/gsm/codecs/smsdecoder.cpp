@@ -58,9 +58,10 @@ bool TwoDecimalDigits(std::string_view s, size_t pos, int& value) {
 
 }  // namespace
 
-int TSMS::ReadField(size_t position, const char* name) const {
+int TSMS::ReadField(size_t position, const char* name) {
     int value = 0;
     if (!TryReadOctet(FPdu, position - 1, value)) {
+        FUnreadable = true;
         if (FSink) FSink(std::string("PDU ERROR (") + name + "): " + FPdu);
         return 0;
     }
@@ -69,6 +70,7 @@ int TSMS::ReadField(size_t position, const char* name) const {
 
 void TSMS::ParsePdu(std::string_view pdu) {
     FPdu = pdu;
+    FUnreadable = false;
     FHeader.clear();
     FUserDataLength = 0;
     FScDigits = 2 * ReadField(1, "SMSCLen");
@@ -85,6 +87,12 @@ void TSMS::ParsePdu(std::string_view pdu) {
     const int dcs = ReadField(static_cast<size_t>(FAddressPos + FAddressDigits + 4), "TPDCS");
     FAlphabet = AlphabetOfDcs(dcs);
     FTpduLength = (static_cast<int>(FPdu.size()) - FScDigits) / 2 - 1;
+}
+
+bool TSMS::Readable() const {
+    const size_t udl = static_cast<size_t>(FFirstOctetPos + FAddressDigits) +
+                       (FIsSubmit ? static_cast<size_t>(FValidityDigits) + 12 : 24);
+    return !FUnreadable && FPdu.size() >= udl + 1;
 }
 
 std::string TSMS::GetSender() const {

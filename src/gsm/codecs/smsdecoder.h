@@ -19,6 +19,9 @@ public:
     // Locates the fields. Each unreadable one is reported to the sink as
     // "PDU ERROR (<field>): " followed by the PDU, and read as 0.
     void ParsePdu(std::string_view pdu);
+    // Whether the last PDU had every field ParsePdu locates, and was long enough to hold
+    // the sender, the time stamp and the user-data length.
+    bool Readable() const;
     // Sender (for a stored SMS-SUBMIT, recipient) number, '+' for international,
     // or an alphanumeric name; empty when unreadable.
     std::string GetSender() const;
@@ -38,12 +41,13 @@ public:
     int TpduLength() const { return FTpduLength; }
 
 private:
-    int ReadField(size_t position, const char* name) const;
+    int ReadField(size_t position, const char* name);
     std::u16string DecodeUserData();
     std::u16string DecodeText(const std::string& userData, int udhl) const;
 
     TMessageSink FSink;
     std::string FPdu;
+    bool FUnreadable = false;
     // Positions are 1-based, in hex characters, as a PDU's layout is usually told.
     int FScDigits = 0;
     int FFirstOctetPos = 3;

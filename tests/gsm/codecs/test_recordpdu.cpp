@@ -2,6 +2,7 @@
 
 #include "gsm/codecs/gsm7.h"
 #include "gsm/codecs/recordpdu.h"
+#include "gsm/codecs/smsdecoder.h"
 #include "gsm_test_util.h"
 
 TEST(RecordPdu, StatusReport) {
@@ -19,7 +20,7 @@ TEST(RecordPdu, StatusReport) {
     EXPECT_EQ(r.Address, "48123456789");
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Text, "");
-    EXPECT_NEAR(r.TimeStamp, EncodeDateTime(2025, 1, 20, 11, 34, 56), 1e-9);
+    EXPECT_NEAR(r.TimeStamp, EncodeDateTime(2025, 1, 20, 12, 34, 56), 1e-9);
 }
 
 TEST(RecordPdu, DeliverWithServiceCentreMapsTextToLatin1) {
@@ -83,13 +84,15 @@ TEST(RecordPdu, GsmTo8BitTable) {
     EXPECT_EQ(GsmTo8Bit[0x80], 0);
 }
 
-TEST(Scts, TimeZoneArithmetic) {
-    // 2025-01-20 12:00:00 local; the zone is east (+) or west (sign bit 3 of the tens digit).
-    EXPECT_NEAR(DecodeScts("52100221000080"), EncodeDateTime(2025, 1, 20, 11, 0, 0), 1e-9);
-    EXPECT_NEAR(DecodeScts("52100221000088"), EncodeDateTime(2025, 1, 20, 15, 0, 0), 1e-9);
-    EXPECT_NEAR(DecodeScts("52100221000000"), EncodeDateTime(2025, 1, 20, 13, 0, 0), 1e-9);
-    EXPECT_NEAR(DecodeScts("52100221000001"), EncodeDateTime(2025, 1, 20, 13, 0, 0) - 2.5 / 24,
-                1e-9);
+// A report's stamp reads as a message's does: the service centre's local time as written,
+// whatever its zone (east, or west with sign bit 3 of the tens digit), so that a report and
+// the message it reports on show the same moment alike.
+TEST(Scts, TheStampAsWrittenWhateverTheZone) {
+    for (const char* stamp : {"52100221000080", "52100221000088", "52100221000000", "52100221000001"})
+        EXPECT_NEAR(DecodeScts(stamp), EncodeDateTime(2025, 1, 20, 12, 0, 0), 1e-9) << stamp;
+    TSMS sms;
+    sms.ParsePdu("00040B918421436587F9000052100221436580" "00");
+    EXPECT_NEAR(DecodeScts("52100221436580"), sms.GetTimeStamp(), 1e-9);
 }
 
 TEST(Scts, CenturyAndInvalidStamps) {

@@ -1,9 +1,12 @@
 // The GSM component: construction, the properties and their write rules.
 #include "gsm/lugsm.h"
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "gsm/lugsmthread.h"
+#include "gsm/refnumbers.h"
 #include "gsm/codecs/partplanner.h"
 #include "gsm/codecs/smscipher.h"
 #include "gsm/codecs/utf.h"
@@ -155,9 +158,10 @@ void TLuGSM::SetCheckInterval(int value) {
     FCheckTimer.SetInterval(static_cast<unsigned>(value) * 1000u);
 }
 
+// Up to a minute: some phones take several seconds over an answer.
 void TLuGSM::SetATTimeout(int value) {
-    if (value < 500 || value > 3000) {
-        ShowMessage("Możliwe wartości to: 500..3000  [default = 1000]");
+    if (value < MinATTimeout || value > MaxATTimeout) {
+        ShowMessage("Możliwe wartości to: 500..60000  [default = 1000]");
         value = 1000;
     }
     FATTimeout = value;
@@ -210,9 +214,27 @@ void TLuGSM::SetSMSText(const std::string& value) {
         auto reference = static_cast<uint8_t>(FReference & 0xFF);
         PlanMessageParts(SMSNumber(), text, SMSMessageMarker(), FSMSMergeMax, FSMSFlash,
                          FSpecialSymbols, FSMSReport, reference, parts);
-        FReference = (FReference & ~0xFF) | reference;
+        const int used = (FReference & ~0xFF) | reference;
+        if (used != FReference) {
+            FReference = used;
+            StoreReference();
+        }
     }
     Set(FTxMessageParts, parts);
+}
+
+std::string TLuGSM::ReferenceFile() const {
+    return FReferenceFile.empty() ? DefaultReferenceFile() : FReferenceFile;
+}
+
+// The next run goes on from here. Written only once the stored value has been read (at
+// activation), so that it is never replaced by a count that did not start from it.
+void TLuGSM::StoreReference() {
+    if (!FReferenceLoaded) return;
+    const std::string file = ReferenceFile();
+    if (WriteReferenceNumber(file, InstanceName(), FReference)) return;
+    SetLastErrorText("ReferenceNumbers.ini not written: " + file + ": " + std::strerror(errno));
+    ReportQuietError();
 }
 
 void TLuGSM::SetATCommand(const std::string& value) {

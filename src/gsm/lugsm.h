@@ -185,6 +185,7 @@ public:
     int ATDelay() const { return FATDelay; }
     void SetATDelay(int value) { FATDelay = value; }
     int ATTimeout() const { return FATTimeout; }
+    static constexpr int MinATTimeout = 500, MaxATTimeout = 60000;
     void SetATTimeout(int value);
     int SMSSIMCapacity() const { return FSMSSIMCapacity; }
     int SMSPhoneCapacity() const { return FSMSPhoneCapacity; }
@@ -288,8 +289,10 @@ public:
     TTimer& CheckTimer() { return FCheckTimer; }
     TTimer& ScanTimer() { return FScanTimer; }
     TTimer& SearchStepTimer() { return FSearchStepTimer; }
-    // Where ReferenceNumbers.ini is looked for (beside the executable unless set).
+    // Where ReferenceNumbers.ini is read at activation and written back whenever a long
+    // message used references (beside the executable unless set).
     void SetReferenceFile(const std::string& path) { FReferenceFile = path; }
+    std::string ReferenceFile() const;
 
     // ---- dispatchers: the modem thread calls them on the main thread
     void DoConnecting();
@@ -342,6 +345,7 @@ private:
     void AppendLogLine(const std::string& text);
     std::string EncipherText(const std::string& text) const;
     void EndSearch(int progress, const std::string& port, int found);
+    void StoreReference();
 
     mutable std::mutex FLock;  // guards the strings and lists the thread reads
     std::string FInstanceName, FComPort = "COM1", FBaudRate = "115200", FPrefixForCountry = "+48",
@@ -372,6 +376,7 @@ private:
     int FAttemptCount = 0;
     int FReference = 0;
     std::string FReferenceFile;
+    bool FReferenceLoaded = false;
     bool FLogFailureShown = false;
 
     // Port search.

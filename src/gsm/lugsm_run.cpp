@@ -30,8 +30,8 @@ void TLuGSM::SetActive(bool value) {
 }
 
 void TLuGSM::StartThread() {
-    const std::string file = FReferenceFile.empty() ? DefaultReferenceFile() : FReferenceFile;
-    FReference = ReadReferenceNumber(file, InstanceName());
+    FReference = ReadReferenceNumber(ReferenceFile(), InstanceName());
+    FReferenceLoaded = true;
     auto* thread = new TLuGSMThread(this);
     thread->SetFreeOnTerminate(true);
     thread->SetOnTerminate([this](TThread*) { ThreadEnded(); });

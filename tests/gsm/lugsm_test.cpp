@@ -55,8 +55,10 @@ TEST_F(LuGsmTest, WriteRulesReplaceBadValuesWithTheirMessages) {
     Gsm.SetCheckInterval(0);
     EXPECT_EQ(LastBox(), "Możliwe wartości to: 1..1000 s");
     EXPECT_EQ(Gsm.CheckInterval(), 5);
-    Gsm.SetATTimeout(4000);
-    EXPECT_EQ(LastBox(), "Możliwe wartości to: 500..3000  [default = 1000]");
+    Gsm.SetATTimeout(4000);  // a slow phone's time-out is kept
+    EXPECT_EQ(Gsm.ATTimeout(), 4000);
+    Gsm.SetATTimeout(60001);
+    EXPECT_EQ(LastBox(), "Możliwe wartości to: 500..60000  [default = 1000]");
     EXPECT_EQ(Gsm.ATTimeout(), 1000);
     Gsm.SetPrefixForCountry("48");
     EXPECT_EQ(Gsm.PrefixForCountry(), "+48");
@@ -181,6 +183,45 @@ TEST_F(LuGsmTest, TheReferenceFileGivesZeroUnlessItHoldsANumber) {
     EXPECT_EQ(ReadReferenceNumber(file, "{C}"), 0);
     std::ofstream(file) << "\x01\x02[RefNum\n=\n";
     EXPECT_EQ(ReadReferenceNumber(file, "{A}"), 0);
+}
+
+// Each run goes on from the reference the last one used, so two long messages of one
+// sender never share one; the rest of the file stays as it was.
+TEST_F(LuGsmTest, TheReferenceIsWrittenBackForTheNextRun) {
+    const std::string file = Dir + "/ReferenceNumbers.ini";
+    std::ofstream(file) << "[Other]\r\nx=1\r\n[RefNum]\r\n{B}=3\r\n{A}=254\r\n";
+    auto sendLong = [&](TLuGSM& gsm) {
+        gsm.SetInstanceName("{A}");
+        gsm.SetReferenceFile(file);
+        gsm.SetActive(true);
+        gsm.SetSMSNumber("600100200");
+        gsm.SetSMSText(std::string(400, 'x'));  // three parts, one reference
+        const std::string header = gsm.TxMessageParts()[0].substr(0, 60);
+        gsm.SetActive(false);
+        return header;
+    };
+    EXPECT_NE(sendLong(Gsm).find("050003FE03"), std::string::npos);
+    EXPECT_EQ(ReadReferenceNumber(file, "{A}"), 255);
+    TLuGSM next;
+    EXPECT_NE(sendLong(next).find("050003FF03"), std::string::npos);
+    EXPECT_EQ(ReadReferenceNumber(file, "{A}"), 0);  // one octet: it wraps
+    EXPECT_EQ(ReadReferenceNumber(file, "{B}"), 3);
+    std::ifstream in(file);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "[Other]");
+    // A file that cannot be written is reported, and the message is still planned.
+    int quiet = 0;
+    TLuGSM third;
+    third.SetOnQuietError([&](TComponent*) { ++quiet; });
+    third.SetReferenceFile(file + "/x");  // beneath a file
+    third.SetActive(true);
+    third.SetSMSNumber("600100200");
+    third.SetSMSText(std::string(400, 'x'));
+    EXPECT_EQ(third.TxMessageParts().Count(), 3u);
+    EXPECT_EQ(quiet, 1);
+    EXPECT_EQ(third.LastErrorText().rfind("ReferenceNumbers.ini not written: ", 0), 0u);
+    third.SetActive(false);
 }
 
 TEST_F(LuGsmTest, ErrorsAreAppendedToTheLogFileAndAnUnwritableOneIsNoHarm) {

@@ -25,6 +25,7 @@ and Ctrl-Z, and answered "+CMGS: <reference>" and "OK".
 
 Behaviour:
   --delay MS            answer every command MS milliseconds late
+  --slow-on CMD::MS     answer commands that begin with CMD MS milliseconds late (repeatable)
   --silent              read everything, answer nothing
   --silent-on CMD       never answer commands that begin with CMD (repeatable)
   --error CMD           refuse commands that begin with CMD (repeatable), e.g. "AT+CMER=?"
@@ -186,6 +187,15 @@ int ParseOptions(int argc, char** argv, TModemSimOptions& o, std::string& contro
                 std::fprintf(stderr, "tiktaal-modem: --charset takes UCS2, IRA or GSM\n");
                 return 2;
             }
+        } else if (a == "--slow-on") {
+            const std::string r = value();
+            const size_t sep = r.find("::");
+            int ms = 0;
+            if (sep == std::string::npos || !ParseNumber(r.c_str() + sep + 2, ms)) {
+                std::fprintf(stderr, "tiktaal-modem: --slow-on takes CMD::MS\n");
+                return 2;
+            }
+            o.SlowCommands.emplace_back(Upper(r.substr(0, sep)), ms);
         } else if (a == "--reply") {
             const std::string r = value();
             const size_t sep = r.find("::");

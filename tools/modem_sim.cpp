@@ -280,6 +280,8 @@ void TModemSim::TakeCommand(const std::string& command) {
         if (StartsWithNoCase(command, s)) return;
     if (FEcho) Write(command + "\r");
     if (FOptions.DelayMs > 0) Pause(FOptions.DelayMs);
+    for (const auto& [prefix, ms] : FOptions.SlowCommands)
+        if (StartsWithNoCase(command, prefix)) Pause(ms);
     if (FOptions.Garbage) return Write("\r\n#$%&GARBAGE\x7F\x01@!\r\n");
     if (FOptions.HalfLine) return Write("\r\nO");
     if (FOptions.Flood) return Write(std::string(FloodBytes, 'A'));

@@ -16,6 +16,8 @@
 struct TModemSimOptions {
     std::string LinkPath;             // the symbolic link to the pseudo-terminal the engine opens
     int DelayMs = 0;                  // every answer comes this late
+    // Commands (prefixes) answered this many ms late: a slow phone.
+    std::vector<std::pair<std::string, int>> SlowCommands;
     bool Silent = false;              // reads everything, answers nothing
     bool Garbage = false;             // answers every command with noise and no result code
     bool HalfLine = false;            // answers every command with half a line, then nothing

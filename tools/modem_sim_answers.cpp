@@ -196,6 +196,7 @@ TModemSim::TAnswer TModemSim::AnswerQuery(const std::string& upper, const std::s
         {"AT+CGMM", "TMS-900"},
         {"AT+CGMR", "Revision:TMS900R01"},
         {"AT+CGSN", "356938035643809"},
+        {"AT+CIMI", "260011234567890"},
         {"AT+CNMI=?", "+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)"},
         {"AT+CMMS=?", "+CMMS: (0-2)"},
         {"AT+CLIP=?", "+CLIP: (0,1)"},

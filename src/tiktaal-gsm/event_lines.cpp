@@ -86,20 +86,83 @@ TToolEvent SecretEvent(const std::string& from, const std::string& text) {
             "secret from " + from + ": " + OneLine(text)};
 }
 
+TToolEvent ErrorEvent(const std::string& message) {
+    return {"error", {Str("message", message)}, message};
+}
+
+namespace {
+
+// The length of the valid UTF-8 sequence at text[i], 0 when the bytes there are not one.
+size_t Utf8Length(const std::string& text, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = b(i);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return 0;
+    unsigned cp = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not UTF-8.
+    static const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string TerminalText(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = Utf8Length(text, i);
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (c == '\n') {
+            out += " / ";
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            // part of a line break
+        } else if (c < 0x20 && c != '\t') {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else if (c == 0x7F || (n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
+            char buf[8];  // DEL and the C1 controls
+            std::snprintf(buf, sizeof buf, "\\x%02X", n == 1 ? c : static_cast<unsigned char>(text[i + 1]));
+            out += buf;
+        } else {
+            out.append(text, i, n);
+        }
+        i += n;
+    }
+    return out;
+}
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (const char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = Utf8Length(text, i);
+        const char c = text[i];
         const auto u = static_cast<unsigned char>(c);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";  // JSON is UTF-8: an invalid byte becomes U+FFFD
+            ++i;
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (u < 0x20) {
+        } else if (u < 0x20 || u == 0x7F) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", u);
             out += buf;
         } else {
-            out += c;
+            out.append(text, i, n);
         }
+        i += n;
     }
     return out + "\"";
 }

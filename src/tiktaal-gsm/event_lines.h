@@ -28,7 +28,12 @@ TToolEvent CallEvent(bool busy, int callStatus);
 TToolEvent SignalEvent(int percent);
 TToolEvent BatteryEvent(int level, bool ac);
 TToolEvent SecretEvent(const std::string& from, const std::string& text);
+// Something that went wrong while listening: a report that cannot be read, a modem gone.
+TToolEvent ErrorEvent(const std::string& message);
 
 std::string EventLine(const TToolEvent& event, bool json);
 // A JSON string literal: quotes, backslashes and control characters escaped.
 std::string JsonString(const std::string& text);
+// Text safe for a terminal: valid UTF-8 (each invalid byte as U+FFFD), control characters
+// shown as \xNN (a line break as " / "), so that noise from a modem never reaches it raw.
+std::string TerminalText(const std::string& text);

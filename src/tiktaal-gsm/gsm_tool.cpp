@@ -1,11 +1,14 @@
 #include "gsm_tool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
 
 #include "event_lines.h"
+#include "net/netutil.h"
+#include "platform/user_state.h"
 #include "gsm/codecs/address.h"
 #include "gsm/codecs/gsmerrors.h"
 #include "gsm/lugsm.h"
@@ -16,8 +19,11 @@ namespace {
 
 constexpr int ConnectBoundMs = 90000;
 constexpr int AtBoundMs = 60000;
-constexpr int64_t ReconnectBoundMs = 60000;
 constexpr int SendBoundPerPartMs = 80000;  // three attempts of 18.5 s each, and a restart
+constexpr int ReconnectIntervalMs = 1000;  // a modem plugged back in is used within a second
+// Commands of one connection (probes, initialisation, identification, phone books): a slow
+// modem's time-out stretches the bound by this many.
+constexpr int ConnectCommands = 60;
 
 int64_t NowMs() {
     using namespace std::chrono;
@@ -25,7 +31,7 @@ int64_t NowMs() {
 }
 
 void PrintLine(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
+    std::fputs((TerminalText(line) + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 
@@ -41,7 +47,13 @@ std::string RefusalText(const std::string& logLine) {
 }
 
 void PrintError(const std::string& line) {
-    std::fputs(("tiktaal-gsm: " + line + "\n").c_str(), stderr);
+    std::fputs(("tiktaal-gsm: " + TerminalText(line) + "\n").c_str(), stderr);
+}
+
+// The reference of long messages is kept per user, so that each run goes on from the last.
+std::string ReferenceFile() {
+    const std::string state = UserStateDirectory();
+    return state.empty() ? "" : state + "/tiktaal/ReferenceNumbers.ini";
 }
 
 class TGsmTool {
@@ -54,7 +66,8 @@ public:
         Configure();
         Gsm.SetActive(true);
         Gsm.SetConnected(true);
-        const bool up = Pump([&] { return Connected || ConnectFailed; }, ConnectBoundMs);
+        const int bound = std::max(ConnectBoundMs, ConnectCommands * Gsm.ATTimeout());
+        const bool up = Pump([&] { return Connected || ConnectFailed; }, bound);
         int status = 1;
         if (!up || ConnectFailed) {
             PrintError(ConnectFailed ? FailureText()
@@ -75,9 +88,15 @@ private:
         Gsm.SetBaudRate(O.Baud);
         Gsm.SetCheckNumberSyntax(false);
         Gsm.SetResetModemOnClose(false);
+        Gsm.SetInstanceName("tiktaal-gsm");
+        Gsm.SetReferenceFile(ReferenceFile());
+        if (O.AtTimeoutMs > 0) Gsm.SetATTimeout(O.AtTimeoutMs);
         const bool listen = O.Command == TGsmToolOptions::Listen;
-        Gsm.SetAutoConnect(listen);
+        // A modem that went away is taken back as soon as it returns.
+        Gsm.SetAutoConnect(listen || O.Command == TGsmToolOptions::Send);
+        Gsm.SetACTimerInterval(ReconnectIntervalMs);
         Gsm.SetGetUnreaded(listen);
+        Gsm.SetDeleteSMSafterRead(listen && !O.Keep);
         Gsm.SetCheckPwrSig(listen);
         if (listen) Gsm.SetCheckInterval(30);
         if (!listen) Gsm.CheckTimer().SetEnabled(false);
@@ -86,18 +105,26 @@ private:
             if (!EverConnected) ConnectFailed = true;
             if (Connected) DownSinceMs = NowMs();
             Connected = false;
+            // A part given up closes the link: the rest of that message is not sent.
+            if (PartFailed) Abandoned = true;
         });
         Gsm.SetOnQuietError([this](TComponent*) {
             const std::string e = Gsm.LastErrorText();
             if (e == "OK") return;
             LastError = e;
             // A port that cannot be opened never counts as having been open.
-            if (!Connected && e.rfind("SerialConnect error", 0) == 0) ConnectFailed = true;
+            if (!Connected && e.rfind("SerialConnect error", 0) == 0 && !EverConnected)
+                ConnectFailed = true;
+            // Reports that cannot be read: one line each, never a made-up message.
+            if (Listening && e.rfind("Thread (", 0) == 0) PrintFailure(e);
+            if (e.rfind("ReferenceNumbers.ini not written", 0) == 0) PrintError(e);
         });
-        Gsm.SetOnAfterComRx([this](TComponent*, const TStringList& lines) {
+        // Only `at` reads the exchange back; listening keeps nothing of it.
+        const bool keepExchange = O.Command == TGsmToolOptions::At;
+        Gsm.SetOnAfterComRx([this, keepExchange](TComponent*, const TStringList& lines) {
             for (const auto& e : lines) {
-                if (O.Verbose) std::fprintf(stderr, "%s\n", e.Text.c_str());
-                ComRx.push_back(e.Text);
+                if (O.Verbose) std::fprintf(stderr, "%s\n", TerminalText(e.Text).c_str());
+                if (keepExchange) ComRx.push_back(e.Text);
             }
         });
     }
@@ -134,9 +161,9 @@ private:
 
     int Identify() {
         const TModemIdentity& id = Gsm.Identity;
-        PrintLine("model: " + id.Model);
-        PrintLine("imei: " + id.IMEI);
-        PrintLine("firmware: " + id.Bios);
+        PrintLine("model: " + TrimText(id.Model));
+        PrintLine("imei: " + TrimText(id.IMEI));
+        PrintLine("firmware: " + TrimText(id.Bios));  // a second line shows after " / "
         PrintLine("sim storage: " + std::to_string(id.SIMCapacity));
         PrintLine("phone storage: " + std::to_string(id.PhoneCapacity));
         return 0;
@@ -164,12 +191,14 @@ private:
         Gsm.SetEncodeSMS(O.HasKey);
         Gsm.SetEncodePIN(O.Key);
         Gsm.SetSMSNumber(O.Number);
+        if (O.MergeMax > 0) Gsm.SetSMSMergeMax(O.MergeMax);
         Gsm.SetSMSText(O.Text);
         const int parts = static_cast<int>(Gsm.TxMessageParts().Count());
         int answered = 0, accepted = 0;
         Gsm.SetOnAfterSend([&](TComponent*, std::string&, const std::string&, int& status,
                                const std::string&, int ref, int part, int total, bool) {
             ++answered;
+            PartFailed = status != 1;
             const std::string which =
                 "part " + std::to_string(part) + "/" + std::to_string(total) + ": ";
             if (status == 1) {
@@ -186,10 +215,17 @@ private:
             PrintError("the message could not be planned into parts");
             return 1;
         }
-        // Two failed attempts restart the link, and the part is tried again on the new one.
-        auto gaveUp = [&] { return !Connected && NowMs() - DownSinceMs > ReconnectBoundMs; };
-        if (!Pump([&] { return answered >= parts || gaveUp(); }, SendBoundPerPartMs * parts)) {
+        // Two failed attempts restart the link, and the part is tried again on the new one;
+        // a modem unplugged meanwhile is taken back as soon as it returns.
+        if (!Pump([&] { return answered >= parts || Abandoned || Gone(); },
+                  SendBoundPerPartMs * parts)) {
             PrintError("the modem did not answer every part in time");
+            return 1;
+        }
+        if (Abandoned) {
+            for (int p = answered + 1; p <= parts; ++p)
+                PrintLine("part " + std::to_string(p) + "/" + std::to_string(parts) +
+                          ": not sent: part " + std::to_string(answered) + " failed");
             return 1;
         }
         if (answered < parts) {
@@ -269,9 +305,29 @@ private:
             });
         Gsm.SetEncodePIN(O.Key);
         Listening = true;
-        Pump([] { return false; }, O.Seconds * 1000);
+        if (Gsm.SMSPhoneCapacity() < 0 && Gsm.SMSSIMCapacity() >= 0)
+            PrintError("the modem on " + O.Port +
+                       " has no phone message storage: only the SIM's messages are read");
+        const bool gone = Pump([&] { return Gone(); }, O.Seconds * 1000);
         for (const auto& m : Joiner.Flush()) PrintMessage(m);
+        if (gone) {
+            PrintFailure("the modem on " + O.Port + " is gone (not back within " +
+                         std::to_string(O.ReconnectSeconds) + " s): " + FailureText());
+            return 1;
+        }
         return Interrupted || O.Seconds > 0 ? 0 : 1;
+    }
+
+    // Lost, and not back within the time the user gave it.
+    bool Gone() const {
+        return EverConnected && !Connected &&
+               NowMs() - DownSinceMs > static_cast<int64_t>(O.ReconnectSeconds) * 1000;
+    }
+
+    // One line on standard error; with --json also an "error" event among the others.
+    void PrintFailure(const std::string& message) {
+        PrintError(message);
+        if (O.Json) Print(ErrorEvent(message));
     }
 
     void Tick() {
@@ -288,6 +344,7 @@ private:
     const std::atomic<bool>& Interrupted;
     TLuGSM Gsm;
     bool Connected = false, EverConnected = false, ConnectFailed = false, Listening = false;
+    bool PartFailed = false, Abandoned = false;
     int64_t DownSinceMs = 0;
     std::string LastError;
     std::vector<std::string> ComRx;

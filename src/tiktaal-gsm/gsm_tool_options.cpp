@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-const char* const GsmToolUsage = R"(usage: tiktaal-gsm --port PORT [--baud N] [--verbose] COMMAND
+const char* const GsmToolUsage = R"(usage: tiktaal-gsm --port PORT [--baud N] [--at-timeout MS] [--verbose] COMMAND
 
 Puts a GSM modem or phone on a serial port to work (3GPP TS 27.007 / 27.005, PDU mode).
 
@@ -14,26 +14,35 @@ Commands:
        [--ucs2]              in UCS-2 whatever the text holds
        [--key KEY]           enciphered with KEY (a four-character key hides a text from a
                              casual reader and no more)
+       [--merge-max N]       up to N parts (2..255) joined under one reference (default 3);
+                             a longer text goes as several numbered messages. The reference
+                             is kept in $XDG_STATE_HOME/tiktaal/ReferenceNumbers.ini
   listen [--seconds N]       print one line per event (message, status report, ring, call
          [--json]            state, signal, battery, enciphered message) for N seconds or
          [--key KEY]         until interrupted; --json prints one JSON object per line;
-                             enciphered messages are deciphered with KEY
+         [--keep]            enciphered messages are deciphered with KEY. Messages are
+                             deleted from the modem once printed, unless --keep
   at COMMAND                 send one AT command and print the reply
 
 Options:
-  --port PORT      the serial port: a device path such as /dev/ttyUSB0, or COM1 for /dev/ttyS0
-  --baud N         the line speed (default 115200)
-  --verbose        print every exchange with the modem on standard error
-  --help           this text
+  --port PORT        the serial port: a device path such as /dev/ttyUSB0, or COM1 for /dev/ttyS0
+  --baud N           the line speed (default 115200)
+  --at-timeout MS    how long a reply line may take, 500..60000 ms (default 2000)
+  --reconnect-for S  send and listen: how long a modem that went away is waited for before
+                     giving up (default 60 s)
+  --verbose          print every exchange with the modem on standard error
+  --help             this text
 
 Exit status: 0 when the command did what it was asked (for send: every part accepted),
-1 when the modem or the port failed it, 2 for a command line that cannot be followed.
+1 when the modem or the port failed it (listen: the modem went away for good), 2 for a
+command line that cannot be followed (an unknown option, a destination without digits).
 )";
 
 namespace {
 
 bool TakesValue(const std::string& name) {
-    return name == "--port" || name == "--baud" || name == "--key" || name == "--seconds";
+    return name == "--port" || name == "--baud" || name == "--key" || name == "--seconds" ||
+           name == "--at-timeout" || name == "--merge-max" || name == "--reconnect-for";
 }
 
 bool ParseCount(const std::string& text, int& value) {
@@ -63,6 +72,23 @@ bool ApplyOption(const std::string& name, const std::string& value, TGsmToolOpti
             error = "--seconds wants a number of seconds, not \"" + value + "\"";
             return false;
         }
+    } else if (name == "--at-timeout") {
+        if (!ParseCount(value, o.AtTimeoutMs) || o.AtTimeoutMs < 500 || o.AtTimeoutMs > 60000) {
+            error = "--at-timeout wants milliseconds from 500 to 60000, not \"" + value + "\"";
+            return false;
+        }
+    } else if (name == "--merge-max") {
+        if (!ParseCount(value, o.MergeMax) || o.MergeMax < 2 || o.MergeMax > 255) {
+            error = "--merge-max wants a number of parts from 2 to 255, not \"" + value + "\"";
+            return false;
+        }
+    } else if (name == "--reconnect-for") {
+        if (!ParseCount(value, o.ReconnectSeconds) || o.ReconnectSeconds < 1) {
+            error = "--reconnect-for wants a number of seconds, not \"" + value + "\"";
+            return false;
+        }
+    } else if (name == "--keep") {
+        o.Keep = true;
     } else if (name == "--verbose") {
         o.Verbose = true;
     } else if (name == "--help") {
@@ -117,14 +143,14 @@ bool TakeCommand(const std::vector<std::string>& words, TGsmToolOptions& o, std:
 
 // Options that belong to one command only are refused with the others.
 bool OptionsFitTheCommand(const TGsmToolOptions& o, std::string& error) {
-    const bool sendOnly = o.Flash || o.Report || o.Ucs2;
-    const bool listenOnly = o.Json || o.Seconds > 0;
+    const bool sendOnly = o.Flash || o.Report || o.Ucs2 || o.MergeMax > 0;
+    const bool listenOnly = o.Json || o.Seconds > 0 || o.Keep;
     if (sendOnly && o.Command != TGsmToolOptions::Send)
-        error = "--flash, --report and --ucs2 go with send only";
+        error = "--flash, --report, --ucs2 and --merge-max go with send only";
     else if (o.HasKey && o.Command != TGsmToolOptions::Send && o.Command != TGsmToolOptions::Listen)
         error = "--key goes with send and listen only";
     else if (listenOnly && o.Command != TGsmToolOptions::Listen)
-        error = "--seconds and --json go with listen only";
+        error = "--seconds, --json and --keep go with listen only";
     else if (o.Port.empty())
         error = "no port given (--port PORT)";
     return error.empty();

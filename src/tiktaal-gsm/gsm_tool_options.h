@@ -12,12 +12,16 @@ struct TGsmToolOptions {
     std::string Baud = "115200";
     bool Verbose = false;
     bool Help = false;
+    int AtTimeoutMs = 0;         // the modem's reply time-out; 0: the engine's (2000 ms)
+    int ReconnectSeconds = 60;   // send and listen: how long a lost modem is waited for
     // send
     std::string Number, Text, Key;
     bool Flash = false, Report = false, Ucs2 = false, HasKey = false;
+    int MergeMax = 0;  // parts under one concatenation reference; 0: the engine's (3)
     // listen
     int Seconds = 0;  // 0: until interrupted
     bool Json = false;
+    bool Keep = false;  // leave read messages on the modem
     // at
     std::string AtCommand;
 };

@@ -66,7 +66,8 @@ TEST_F(GsmLinkTest, PhoneBookNamesAreReadInUcs2AndThePreviousSetIsRestored) {
     EXPECT_LT(select, read);
     EXPECT_LT(read, restore);
     EXPECT_TRUE(Logged("\"0041006C0061\""));  // "Ala" in UCS-2 hex
-    EXPECT_EQ(Gsm->GSMThread()->CharacterSet(), "IRA");
+    // The modem takes the restoring command before the thread has read its answer.
+    EXPECT_TRUE(WaitUntil([&] { return Gsm->GSMThread()->CharacterSet() == "IRA"; }));
     EXPECT_NE(Gsm->PhoneBook().Text().find("2;+48600300400;Łukasz"), std::string::npos);
 }
 

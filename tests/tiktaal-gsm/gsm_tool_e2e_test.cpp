@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -238,4 +239,179 @@ TEST_F(GsmToolTest, BadCommandLinesPortsAndModemsEndWithOneLine) {
     r = Run({"--help"});
     EXPECT_EQ(r.Exit, 0);
     EXPECT_NE(r.Out.find("usage: tiktaal-gsm"), std::string::npos);
+}
+
+namespace {
+
+int CountGenerated(const std::string& out, int first, int count) {
+    int n = 0;
+    for (int i = first; i < first + count; ++i)
+        n += Count(out, GeneratedMessageText(i).substr(0, 20)) > 0 ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(GsmToolTest, DestinationsWithoutDigitsAreRefusedWithTheReason) {
+    for (const char* bad : {"", "+", "-", " "}) {
+        const TRun r = Run({"send", bad, "hello"});
+        EXPECT_EQ(r.Exit, 2) << bad;
+        EXPECT_EQ(Count(r.Err, "\n"), 1) << r.Err;
+        EXPECT_NE(r.Err.find("has no digits"), std::string::npos) << r.Err;
+    }
+}
+
+// 250 full-length stored messages (an 85 KB listing) and 400 routed at once (140 KB):
+// every one printed once, and the stored ones deleted once printed.
+TEST_F(GsmToolTest, AFullListingAndABurstAreAllPrintedAndDeleted) {
+    Options.StoredMessages = 250;
+    StartModem();
+    Start({"listen", "--seconds", "8"});
+    ASSERT_TRUE(WaitFor([&] { return Modem->StoredCount("SM") == 0; }, 20000));
+    Modem->Control("burst 400 1000");
+    const TRun r = Wait(30000);
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(CountGenerated(r.Out, 0, 250), 250);
+    EXPECT_EQ(CountGenerated(r.Out, 1000, 400), 400);
+    EXPECT_EQ(Count(r.Out, "\n"), 650 + Count(r.Out, "signal ") + Count(r.Out, "battery "));
+    EXPECT_EQ(Modem->CountReceived("ATE0"), 1);  // one connection throughout
+}
+
+// A SIM of three: listen deletes what it printed, so nine messages pass; --keep leaves
+// them, and the full SIM then refuses the rest.
+TEST_F(GsmToolTest, ListenDeletesWhatItPrintedUnlessToldToKeep) {
+    Options.SimCapacity = 3;
+    StartModem();
+    Start({"listen", "--seconds", "4", "--json"});
+    ASSERT_TRUE(WaitFor([&] { return Modem->CountReceived("AT+CMGL=0") >= 1; }));
+    for (int i = 0; i < 9; i += 3) {
+        for (int j = i; j < i + 3; ++j) Modem->Control("deliver " + GeneratedMessagePdu(j));
+        ASSERT_TRUE(WaitFor([&] { return Modem->CountReceived("AT+CMGD=") >= i + 3; })) << i;
+    }
+    TRun r = Wait(20000);
+    EXPECT_EQ(CountGenerated(r.Out, 0, 9), 9) << r.Out;
+    EXPECT_EQ(Modem->RefusedDeliveries(), 0);
+
+    Start({"listen", "--seconds", "2", "--keep"});
+    ASSERT_TRUE(WaitFor([&] { return Modem->CountReceived("AT+CMGL=0") >= 3; }));
+    for (int j = 10; j < 14; ++j) Modem->Control("deliver " + GeneratedMessagePdu(j));
+    r = Wait(20000);
+    EXPECT_EQ(CountGenerated(r.Out, 10, 3), 3) << r.Out;
+    EXPECT_EQ(Modem->StoredCount("SM"), 3);
+    EXPECT_EQ(Modem->RefusedDeliveries(), 1);
+}
+
+TEST_F(GsmToolTest, AModemWithoutPhoneStorageIsToldOnceAndKeptListening) {
+    Options.NoPhoneStorage = true;
+    Options.ErrorCodes = true;
+    StartModem();
+    Start({"listen", "--seconds", "3"});
+    ASSERT_TRUE(WaitFor([&] { return Modem->CountReceived("AT+CMGL=0") >= 1; }));
+    Modem->Control("deliver " + GeneratedMessagePdu(5));
+    const TRun r = Wait(20000);
+    EXPECT_EQ(r.Exit, 0);
+    EXPECT_EQ(r.Err,
+              "tiktaal-gsm: the modem on " + Options.LinkPath +
+                  " has no phone message storage: only the SIM's messages are read\n");
+    EXPECT_EQ(CountGenerated(r.Out, 5, 1), 1);
+    EXPECT_EQ(Modem->CountReceived("ATE0"), 1);
+}
+
+// An undecodable report is one error line (and an error event), never a message from
+// nobody dated 1899; a modem gone for good ends listen with one line and exit 1.
+TEST_F(GsmToolTest, ListenTellsOfUnreadableReportsAndAModemGoneForGood) {
+    StartModem();
+    Start({"listen", "--json", "--reconnect-for", "2"});
+    ASSERT_TRUE(WaitFor([&] { return Modem->CountReceived("AT+CMGL=0") >= 2; }));
+    Modem->Control("cmt 0011");
+    Modem->Control("cmt " + Deliver("after the noise"));
+    ASSERT_TRUE(WaitFor([&] { return Modem->CountReceived("AT") >= 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Modem->Control("vanish");
+    const TRun r = Wait(20000);
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_LT(r.Ms, 15000);
+    EXPECT_EQ(Count(r.Err, "\n"), 2) << r.Err;
+    EXPECT_NE(r.Err.find("PDU cannot be decoded: 0011"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("is gone (not back within 2 s)"), std::string::npos) << r.Err;
+    EXPECT_EQ(Count(r.Out, "{\"event\":\"error\",\"message\":"), 2) << r.Out;
+    EXPECT_EQ(Count(r.Out, "1899"), 0) << r.Out;
+    EXPECT_EQ(Count(r.Out, "\"text\":\"after the noise\""), 1) << r.Out;
+}
+
+// send --key as listen --key reads it.
+TEST_F(GsmToolTest, ListenReadsWhatSendEnciphers) {
+    StartModem();
+    TRun r = Run({"send", "600100200", "meet at noon", "--key", "abcd"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    TSMS sent;
+    sent.ParsePdu(Modem->SentPdus().at(0));
+    const std::string framed = Utf16ToUtf8(sent.GetText());
+    EXPECT_EQ(framed.substr(0, 2), "66");
+    Start({"listen", "--seconds", "3", "--key", "abcd"});
+    ASSERT_TRUE(WaitFor([&] { return Modem->CountReceived("AT+CMGL=0") >= 2; }));
+    Modem->Control("cmt " + Deliver(framed));
+    r = Wait(20000);
+    EXPECT_NE(r.Out.find("secret from +48123456789: meet at noon"), std::string::npos) << r.Out;
+}
+
+// Three refusals of part 1 give up the message at once; a modem unplugged while a part
+// goes out is used again as soon as it is back.
+TEST_F(GsmToolTest, SendEndsItsWaitsWhenTheirCauseEnds) {
+    Options.RefuseSends = 3;
+    StartModem();
+    const std::string text(400, 'x');
+    TRun r = Run({"send", "600100200", text});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_LT(r.Ms, 15000);
+    EXPECT_EQ(r.Out.rfind("part 1/3: failed: ", 0), 0u) << r.Out;
+    EXPECT_NE(r.Out.find("part 2/3: not sent: part 1 failed\npart 3/3: not sent: part 1 failed\n"),
+              std::string::npos)
+        << r.Out;
+    Modem->Stop();
+    Options.RefuseSends = 0;
+    Options.VanishOn = {"PDU"};
+    Options.ReturnAfterMs = 2000;
+    StartModem();
+    r = Run({"send", "600100200", text});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_LT(r.Ms, 15000);
+    EXPECT_EQ(Count(r.Out, "/3: reference "), 3) << r.Out;
+    EXPECT_EQ(Modem->Vanishings(), 1);
+}
+
+// The reference goes on from run to run (kept in the user's state folder); --merge-max
+// puts a long text under one reference; --at-timeout waits for a slow phone.
+TEST_F(GsmToolTest, ReferencesMergeAndTimeOut) {
+    Options.SlowCommands = {{"AT+CIMI", 2500}};
+    StartModem();
+    setenv("XDG_STATE_HOME", Dir.c_str(), 1);
+    const std::string text(700, 'y');  // five parts
+    ASSERT_EQ(Run({"send", "600100200", text}).Exit, 0);
+    ASSERT_EQ(Run({"send", "600100200", text, "--merge-max", "5"}).Exit, 0);
+    unsetenv("XDG_STATE_HOME");
+    const auto pdus = Modem->SentPdus();
+    ASSERT_EQ(pdus.size(), 10u);
+    std::set<std::string> firstRun, secondRun;
+    for (size_t i = 0; i < 10; ++i) {
+        const TConcatInfo c = DecodeConcatInfo(pdus[i]);
+        (i < 5 ? firstRun : secondRun).insert(std::to_string(c.Reference));
+        if (i >= 5) {
+            EXPECT_EQ(c.Total, 5);
+        }
+    }
+    EXPECT_EQ(firstRun.size(), 2u);  // two groups: three parts and two
+    EXPECT_EQ(secondRun.size(), 1u);
+    EXPECT_EQ(firstRun.count(*secondRun.begin()), 0u);
+    EXPECT_NE(ReadFile(Dir + "/tiktaal/ReferenceNumbers.ini").find("tiktaal-gsm=3"),
+              std::string::npos);
+    TSMS second;
+    second.ParsePdu(pdus[5]);
+    EXPECT_EQ(Utf16ToUtf8(second.GetText()).substr(0, 3), "yyy");  // no "<01z02>"
+
+    TRun r = Run({"at", "AT+CIMI"});
+    EXPECT_EQ(r.Exit, 1);
+    r = Run({"at", "AT+CIMI", "--at-timeout", "5000"});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_NE(r.Out.find("260011234567890"), std::string::npos) << r.Out;
 }

@@ -36,9 +36,39 @@ TEST(GsmToolOptions, CommandsWordsAndSwitchesAnywhere) {
                                                 {"--port", "p", "listen", "--seconds", "-3"},
                                                 {"--port", "p", "--baud", "fast", "at", "AT"},
                                                 {"--port", "p", "--bogus", "identify"},
+                                                {"--port", "p", "--at-timeout", "100", "at", "AT"},
+                                                {"--port", "p", "send", "1", "x", "--merge-max", "1"},
+                                                {"--port", "p", "listen", "--merge-max", "9"},
+                                                {"--port", "p", "send", "1", "x", "--keep"},
                                                 {"--port"}})
         EXPECT_FALSE(Parse(bad, o, error)) << bad.back();
     EXPECT_EQ(error, "--port wants a value");
+}
+
+TEST(GsmToolOptions, TimeOutMergeKeepAndReconnect) {
+    TGsmToolOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--port", "p", "--at-timeout", "5000", "send", "1", "x", "--merge-max",
+                       "255", "--reconnect-for", "5"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.AtTimeoutMs, 5000);
+    EXPECT_EQ(o.MergeMax, 255);
+    EXPECT_EQ(o.ReconnectSeconds, 5);
+    ASSERT_TRUE(Parse({"--port", "p", "listen", "--keep"}, o, error)) << error;
+    EXPECT_TRUE(o.Keep);
+}
+
+// Whatever a modem sends, the terminal gets valid UTF-8 and no control characters.
+TEST(GsmToolEvents, NoiseReachesTheTerminalEscaped) {
+    EXPECT_EQ(TerminalText("Zażółć \t ok"), "Zażółć \t ok");
+    EXPECT_EQ(TerminalText("R01\r\nR02"), "R01 / R02");
+    EXPECT_EQ(TerminalText("#$%\x7F\x01@\x1B[2J"), "#$%\\x7F\\x01@\\x1B[2J");
+    EXPECT_EQ(TerminalText("a\xFF\xC4" "b\xED\xA0\x80"), "a\uFFFD\uFFFDb\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(TerminalText("\xC2\x85"), "\\x85");  // a C1 control
+    EXPECT_EQ(JsonString("a\xFF\x01"), "\"a\uFFFD\\u0001\"");
+    EXPECT_EQ(EventLine(ErrorEvent("modem gone"), true),
+              "{\"event\":\"error\",\"message\":\"modem gone\"}");
 }
 
 TEST(GsmToolEvents, PlainAndJsonLines) {

@@ -41,6 +41,8 @@ std::string EncodeAddress(const std::string& number) {
                                  "\" holds a character other than digits, *, # and a leading +");
         digits += semiOctet;
     }
+    // "", "+", "-" or blanks would submit a message to nobody.
+    if (digits.empty()) throw EGsmCodecError("Destination number \"" + number + "\" has no digits");
     if (digits.size() > MaxAddressDigits)
         throw EGsmCodecError("Destination number \"" + number + "\" has more than 20 digits");
     const size_t count = digits.size();

@@ -96,6 +96,7 @@ TEST(SmsDecoder, SevenBitTextIsCutByItsSeptetCount) {
     const auto part = [&](const std::u16string& text) {
         TSMSD sms;
         sms.SetText(text);
+        sms.Destination = "1";
         sms.SetHeader(header);
         const std::string pdu = sms.BuildSubmitPdu();
         return pdu.substr(pdu.size() - 2 * (sms.UserDataOctets() + 1));  // UDL and UD

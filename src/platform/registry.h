@@ -90,7 +90,8 @@ private:
 
 // Writes data to path through a temporary file in the same directory (O_EXCL, mode
 // 0600), fsync, rename and a directory fsync: readers
-// see the old file or the new one. A temporary left behind by a crash is replaced. A file
-// without its owner's write bit is never replaced (EACCES, also for root). Returns false
-// and sets errno on failure.
+// see the old file or the new one. A temporary left behind by a crash is replaced. A
+// symbolic link stays: the file it leads to is replaced, through a temporary beside that
+// file. A file without its owner's write bit is never replaced (EACCES, also for root).
+// Returns false and sets errno on failure.
 bool SaveFileAtomically(const std::string& path, const std::string& data);

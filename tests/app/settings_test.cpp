@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "support/event_recorder.h"
 #include "support/temp_config.h"
@@ -100,6 +101,36 @@ TEST(Settings, ReadOnlyFileIsNeverReplaced) {
     EXPECT_EQ(cfg.ReadStore(), "REGEDIT4\n[Software\\Tiktaal]\n\"ATString\"=\"X=\"\n");
     ASSERT_EQ(events.Lines().size(), 1u);
     EXPECT_NE(events.Lines()[0].find(": Permission denied"), std::string::npos);
+}
+
+// Dotfile managers keep user.reg as a link into their own folder: a save replaces the file
+// there (a new file, renamed over it, so readers see the old or the new one) and the link
+// stays; a target made read-only is never replaced.
+TEST(Settings, ALinkedStoreIsWrittenThroughToItsTarget) {
+    TTempConfig cfg;
+    const std::string dotfiles = cfg.Dir + "/dotfiles";
+    const std::string target = dotfiles + "/tiktaal.reg";
+    std::filesystem::create_directories(dotfiles);
+    std::filesystem::create_directories(cfg.Dir + "/Tiktaal");
+    std::ofstream(target) << "REGEDIT4\n[Software\\Tiktaal]\n\"ATString\"=\"X=\"\n";
+    ASSERT_EQ(symlink("../dotfiles/tiktaal.reg", cfg.StorePath().c_str()), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+
+    EXPECT_TRUE(RegWriteString("ATString", "Y=", SettingsKey));
+    EXPECT_TRUE(std::filesystem::is_symlink(cfg.StorePath()));
+    EXPECT_EQ(cfg.ReadStore(), "REGEDIT4\n\n[Software\\Tiktaal]\n\"ATString\"=\"Y=\"\n");
+    struct stat after {};
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);  // replaced whole, not rewritten in place
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dotfiles), {}), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cfg.Dir + "/Tiktaal"), {}), 1);
+
+    TEventRecorder events;
+    ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+    EXPECT_FALSE(RegWriteString("ATString", "Z=", SettingsKey));  // even for root
+    EXPECT_TRUE(std::filesystem::is_symlink(cfg.StorePath()));
+    EXPECT_EQ(cfg.ReadStore(), "REGEDIT4\n\n[Software\\Tiktaal]\n\"ATString\"=\"Y=\"\n");
 }
 
 // A user with no passwd entry and no HOME: nothing is saved, and that is said once.

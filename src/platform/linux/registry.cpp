@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -115,19 +114,6 @@ const char* PasswdHome() {
     return pw ? pw->pw_dir : nullptr;
 }
 
-// A file without its owner's write bit is one the user made read-only. Root may write it
-// and rename() replaces it regardless, so the mode bits are what is asked.
-bool MadeReadOnly(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
-}
-
-bool MakeDirectories(const std::string& dir) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    return std::filesystem::is_directory(dir, ec);
-}
-
 }  // namespace
 
 TRegFile TRegFile::Parse(const std::string& text) {
@@ -210,55 +196,6 @@ std::string UserConfigDirectory() {
 std::string UserStorePath() {
     const std::string base = UserConfigDirectory();
     return base.empty() ? "" : base + "/Tiktaal/user.reg";
-}
-
-bool SaveFileAtomically(const std::string& path, const std::string& data) {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    if (path.empty() || path.back() == '/') {
-        errno = ENOENT;
-        return false;
-    }
-    if (MadeReadOnly(path)) {
-        errno = EACCES;
-        return false;
-    }
-    if (!MakeDirectories(dir)) return false;
-    const std::string tmp = path + ".tmp";
-    unlink(tmp.c_str());  // a leftover of a crash
-    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : ENOSPC;
-            close(fd);
-            unlink(tmp.c_str());
-            errno = err;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        const int err = errno;
-        unlink(tmp.c_str());
-        errno = err;
-        return false;
-    }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        unlink(tmp.c_str());
-        errno = err;
-        return false;
-    }
-    const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        fsync(dfd);  // the rename is durable once the directory is
-        close(dfd);
-    }
-    return true;
 }
 
 TRegistry::TRegistry(TRegRoot root, std::string storePath)

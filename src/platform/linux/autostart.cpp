@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/linux/format_overrides.h"
 #include "platform/registry.h"
 
 namespace {
@@ -15,6 +16,20 @@ std::string EntryPath(const std::string& name) {
 // A name that could leave the directory is no entry of ours.
 bool SafeName(const std::string& name) {
     return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+// The command of the entry: the program and its words, run through env with the format
+// variables that are set, since a login session does not have the shell's environment.
+std::vector<std::string> EntryCommand(const std::string& path, const std::vector<std::string>& args) {
+    std::vector<std::string> words;
+    for (const char* name : {DateFormatVariable, TimeFormatVariable}) {
+        const char* value = std::getenv(name);
+        if (value && *value) words.push_back(std::string(name) + "=" + value);
+    }
+    if (!words.empty()) words.insert(words.begin(), "env");
+    words.push_back(path);
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
 }
 }  // namespace
 
@@ -60,8 +75,9 @@ void WriteAutostartEntry(const std::string& name, const std::string& executableP
             if (c < 0x20 || c == 0x7f) return true;
         return false;
     };
-    bool bad = !SafeName(name) || AutostartDirectory().empty() || hasControl(executablePath);
-    for (const std::string& a : args) bad = bad || hasControl(a);
+    const std::vector<std::string> command = EntryCommand(executablePath, args);
+    bool bad = !SafeName(name) || AutostartDirectory().empty();
+    for (const std::string& word : command) bad = bad || hasControl(word);
     if (bad) throw std::runtime_error(failure);
     const std::string text =
         "[Desktop Entry]\n"
@@ -70,7 +86,7 @@ void WriteAutostartEntry(const std::string& name, const std::string& executableP
         name +
         "\n"
         "Exec=" +
-        DesktopExecValue(executablePath, args) +
+        DesktopExecValue(command.front(), {command.begin() + 1, command.end()}) +
         "\n"
         "X-GNOME-Autostart-enabled=true\n";
     if (!SaveFileAtomically(EntryPath(name), text)) throw std::runtime_error(failure);

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/linux/format_overrides.h"
+
 namespace {
 
 const char* Conversion(char c) {
@@ -101,13 +103,13 @@ std::string StrftimeToToolkitFormat(const std::string& pattern) {
 }
 
 std::string ShortDateFormat() {
-    const std::string over = FromEnvironment("TIKTAAL_DATE_FORMAT");
+    const std::string over = FromEnvironment(DateFormatVariable);
     if (!over.empty()) return over;
     return StrftimeToToolkitFormat(LocaleItem(D_FMT, "%m/%d/%y"));
 }
 
 std::string LongTimeFormat() {
-    const std::string over = FromEnvironment("TIKTAAL_TIME_FORMAT");
+    const std::string over = FromEnvironment(TimeFormatVariable);
     if (!over.empty()) return over;
     return StrftimeToToolkitFormat(LocaleItem(T_FMT, "%H:%M:%S"));
 }

@@ -8,13 +8,17 @@ what=${1:-test}
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
-build_packages=(g++ cmake ninja-build qt6-base-dev libgl-dev libssl-dev fonts-dejavu-core socat)
+# libxcb1-dev: the window tells an X11 taskbar whether to show its button.
+build_packages=(g++ cmake ninja-build qt6-base-dev libgl-dev libssl-dev libxcb1-dev
+                fonts-dejavu-core socat)
 # chrony is only ever run by hand (chronyd -x) on loopback by the tests; installing it here
 # replaces systemd-timesyncd, which is why the demo never installs it.
 # netbase gives /etc/services, which the service-name lookups are tested against; openssl
 # makes the throw-away certificate authority of the NTS and https tests.
+# openbox, tint2, x11-utils, xdotool and wmctrl: a desktop with a taskbar and a tray under
+# Xvfb, and the tools that read what its panel sees.
 test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth tzdata netbase
-               openssl)
+               openssl openbox tint2 x11-utils xdotool wmctrl)
 
 # Building and checking the Debian package, and installing it into a fresh root.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream debootstrap)

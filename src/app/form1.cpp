@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSystemTrayIcon>
 #include <QTimeEdit>
 #include <QUrl>
@@ -23,6 +24,7 @@
 #include "app/port_combo.h"
 #include "app/port_names.h"
 #include "app/settings.h"
+#include "app/taskbar_button.h"
 #include "app/widget_helpers.h"
 #include "platform/locale_formats.h"
 #include "toolkit/mainthread.h"
@@ -33,6 +35,8 @@ bool QuitRequested = false;
 namespace {
 const char* const DefaultPrefix = "AT+CZAS=";
 const char* const AutostartName = "Tiktaal";
+// How soon a panel that starts or ends is noticed.
+constexpr unsigned TrayCheckMs = 2000;
 
 QDate ToQDate(TDateTime dt) {
     const TDateParts d = DecodeDate(dt);
@@ -69,6 +73,9 @@ TForm1::TForm1(TFormOptions options) : FOptions(options) {
     ConnectHandlers();
     Timer1.SetOnTimer([this] { Timer1Timer(); });
     Timer2.SetOnTimer([this] { Timer2Timer(); });
+    TrayCheck.SetInterval(TrayCheckMs);
+    TrayCheck.SetOnTimer([this] { TrayCheckTimer(); });
+    TrayCheck.SetEnabled(options.TrayAvailable < 0);
     FormCreate();
 }
 
@@ -82,7 +89,6 @@ void TForm1::FormCreate() {
     cpyLb->setText(QString::fromUtf8("©"));
     cpyLb->adjustSize();
     SetPickerDateTime(NowLocal());
-    HideTaskbarButton();
     if (AutostartExists(AutostartName)) Timer1.SetEnabled(true);
     SetCheckedSilently(CheckBox2, RegReadBool("HideOnStart", false, SettingsKey));
     setWindowState(CheckBox2->isChecked() ? Qt::WindowMinimized : Qt::WindowNoState);
@@ -108,11 +114,26 @@ std::string TForm1::CommandLine(TDateTime date, TDateTime time) const {
                             LongTimeFormat());
 }
 
-// Without a notification area the taskbar button is the only way back to the window.
-// Changing the flags of a shown window re-creates it hidden, so this is done only once.
-// Qt::Tool shares the window bit with every window type: compare the type, not the bits.
-void TForm1::HideTaskbarButton() {
-    if (FTrayAvailable && windowType() != Qt::Tool) setWindowFlag(Qt::Tool, true);
+// With a tray its icon is the way back and the taskbar button goes; without one the button
+// is the only way back. The choice is written while the window is still withdrawn, just
+// before it maps, since window managers drop the state of a window they withdraw.
+void TForm1::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) ShowTaskbarButton(*this, !FTrayAvailable, false);
+    QWidget::showEvent(event);
+}
+
+void TForm1::TrayCheckTimer() {
+    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    if (available != FTrayAvailable) TrayPresenceChanged(available);
+}
+
+// A window is never left without a way back: hidden to a tray that went away, it comes back
+// minimised with its taskbar button.
+void TForm1::TrayPresenceChanged(bool available) {
+    FTrayAvailable = available;
+    TrayIcon1->setVisible(available);
+    if (isVisible()) ShowTaskbarButton(*this, !available, true);
+    if (!available && !isVisible() && !QuitRequested) showMinimized();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -231,9 +252,19 @@ void TForm1::ComboBox2Change() {
     RegWriteInteger("baudRate", ComboBox2->currentIndex(), SettingsKey);
 }
 
+// After a connection Timer2 ends the board's boot time. A line held meanwhile goes now, and
+// the clock it carries was synchronised moments ago: no new cycle is needed for it.
 void TForm1::Timer2Timer() {
     Timer2.SetEnabled(false);
-    if (!QuitRequested) ActivateTimeSync();
+    if (QuitRequested) return;
+    const bool bootEnded = FBootPending;
+    FBootPending = false;
+    if (bootEnded && FLineHeld) {
+        FLineHeld = false;
+        SendSyncLine();
+        return;
+    }
+    ActivateTimeSync();
 }
 
 void TForm1::LuTimeSync1SyncError() {

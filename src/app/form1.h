@@ -39,7 +39,7 @@ class TPortComboBox;
 extern bool QuitRequested;
 
 struct TFormOptions {
-    // Whether a notification area is there; unset asks the desktop.
+    // Whether a notification area is there; unset asks the desktop, now and while running.
     int TrayAvailable = -1;
     TProgramOptions Program;
 };
@@ -84,6 +84,8 @@ public:
     QMenu* PopupMenu1 = nullptr;
     TTimer Timer1;
     TTimer Timer2;
+    // Follows the tray: a panel may start after the program, or go away while it runs.
+    TTimer TrayCheck;
 
     int TrayIconIndex() const { return FTrayIconIndex; }
     bool TrayAvailable() const { return FTrayAvailable; }
@@ -123,9 +125,11 @@ public:
     void Pokaz1Click();
     void Ukryj1Click();
     void Zamknij1Click();
+    void TrayCheckTimer();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -143,7 +147,7 @@ private:
     void SetTrayIconIndex(int index);
     void ShowFromTray();
     void RequestQuit();
-    void HideTaskbarButton();
+    void TrayPresenceChanged(bool available);
     // The link and synchronisation side: the components the window drives.
     void FillPortList(bool atCreation);
     void SendCommandLine(const std::string& line);
@@ -154,6 +158,7 @@ private:
     // synchronisation and the read-back query.
     void ResolveBoardSettings();
     void SendSyncLine();
+    bool BoardBooting() const;
     void SendBoardQuery();
 
     TFormOptions FOptions;
@@ -167,6 +172,11 @@ private:
     std::vector<QIcon> FTrayImages;
     TBoardSettings FBoard;
     TReplyRateLimit FReplyLimit;
+    // A board that resets when the port opens is deaf until Timer2 ends its boot time; a
+    // line due meanwhile is held until then.
+    bool FBoardUp = false;
+    bool FBootPending = false;
+    bool FLineHeld = false;
     std::string FLastSyncLine;
     std::chrono::system_clock::time_point FQuerySent;
     bool FQueryOpen = false;

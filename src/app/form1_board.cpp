@@ -1,6 +1,7 @@
 // The board side of the window: the line after a synchronisation (at once, or so that it
 // lands on the next whole second), the read-back query, and what the board says.
 #include <QLabel>
+#include <QTextDocument>
 #include <QTimer>
 #include <chrono>
 #include <ctime>
@@ -40,9 +41,17 @@ void TForm1::ResolveBoardSettings() {
     if (o.BoardQuery) FBoard.Query = *o.BoardQuery;
 }
 
+// Boards that reset when the port opens ignore what arrives while their boot loader runs.
+// Until the link's connection is told and its boot time over, a line would be lost.
+bool TForm1::BoardBooting() const { return LinkConnected() && (!FBoardUp || FBootPending); }
+
 // The clock was set already: the board gets the PC's time. Aligned, the line names the
 // next whole second that it can still reach and goes to the link to land on it.
 void TForm1::SendSyncLine() {
+    if (BoardBooting()) {
+        FLineHeld = true;  // Timer2 sends it when the boot time ends
+        return;
+    }
     if (!FBoard.AlignSecond) {
         const TDateTime date = NowLocal();
         FLastSyncLine = CommandLine(date, NowLocal());
@@ -76,7 +85,8 @@ void TForm1::SendBoardQuery() {
 // label that shows the last line sent; the answer to the query is read as the board's clock.
 void TForm1::LuComPort1RxString(const std::string& line) {
     const std::string text = EscapeReply(line);
-    Label1->setToolTip(QString::fromStdString(text));
+    // Plain text: a reply holding <b> is shown as it came, not drawn bold.
+    Label1->setToolTip(Qt::convertFromPlainText(QString::fromStdString(text), Qt::WhiteSpacePre));
     if (const auto shown = FReplyLimit.Admit(text, UnixMs(system_clock::now())))
         LogEvent("board: " + *shown);
     if (!FQueryOpen || line == FLastSyncLine) return;  // an echo of the line is no answer

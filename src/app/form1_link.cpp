@@ -10,12 +10,20 @@
 #include "app/settings.h"
 #include "app/widget_helpers.h"
 #include "platform/locale_formats.h"
+#include "serial/serialdevice.h"
 #include "toolkit/eventlog.h"
 #include "toolkit/messagebox.h"
 
 namespace {
 const char* const InstanceName = "{0F47050C-402E-4F86-B610-A821F5B0FB3D}";
 const char* const GsmInstanceName = "{6A1D3F2E-8B47-4C59-9E10-2D7C5B8A4F31}";
+
+// The port as the user named it, with the device that name opens where they differ (COM3 is
+// /dev/ttyS2), so that a message about it points at the file to look at.
+std::string PortForUser(const std::string& name) {
+    const std::string device = TSerialDevice::DevicePathFor(name);
+    return device == name ? name : name + " (" + device + ")";
+}
 
 TStringList ListOf(const std::vector<std::string>& lines) {
     TStringList l;
@@ -131,7 +139,6 @@ void TForm1::BitBtn1Click() {
 }
 
 void TForm1::Timer1Timer() {
-    HideTaskbarButton();
     Timer1.SetInterval(5000);
     if (LuComPort1->Connected() || QuitRequested) return;
     LuComPort1->SetComPort(PortPathFromText(ComboBox1->currentText().toStdString()));
@@ -149,11 +156,11 @@ void TForm1::LuComPort1ComError(int /*error*/, const std::string& text) {
         if (FAttemptFailed) return;
         FAttemptFailed = true;
     }
-    FLinkFailures.Tell("port " + LuComPort1->ComPort() + ": " + text);
+    FLinkFailures.Tell("port " + PortForUser(LuComPort1->ComPort()) + ": " + text);
 }
 
 void TForm1::LuComPort1Connected() {
-    if (!FLinkUpLogged) LogEvent("link up on " + LuComPort1->ComPort());
+    if (!FLinkUpLogged) LogEvent("link up on " + PortForUser(LuComPort1->ComPort()));
     FLinkUpLogged = true;
     FLinkFailures.Clear();
     SetBackground(Panel3, ColorRef(0x00FF00));
@@ -161,9 +168,11 @@ void TForm1::LuComPort1Connected() {
         SetTrayIconIndex(1);
         SetTrayIconIndex(FCloseToTray ? 0 : 2);
     }
-    TrayIcon1->show();
+    TrayIcon1->setVisible(FTrayAvailable);  // a tray-less desktop has nothing to show it in
     SetScreenCursorBusy(false);
     // Boards that reset when the port opens need longer before the first line.
+    FBoardUp = true;
+    FBootPending = true;
     Timer2.SetInterval(static_cast<unsigned>(std::max(FBoard.BootMs, 1)));
     Timer2.SetEnabled(true);
     ComboBox1->setEnabled(false);
@@ -172,8 +181,9 @@ void TForm1::LuComPort1Connected() {
 
 void TForm1::LuComPort1Disconnected() {
     // Stopping the link reports its end more than once; the user needs one line.
-    if (FLinkUpLogged) LogEvent("link lost on " + LuComPort1->ComPort());
+    if (FLinkUpLogged) LogEvent("link lost on " + PortForUser(LuComPort1->ComPort()));
     FLinkUpLogged = false;
+    FBoardUp = FBootPending = FLineHeld = false;  // the next connection boots the board anew
     SetBackground(Panel3, ColorRef(0x0000FF));
     if (!QuitRequested) SetScreenCursorBusy(false);
     ComboBox1->setEnabled(true);

@@ -57,7 +57,8 @@ void TForm1::CreateTray() {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                     TrayIcon1Click();
             });
-    TrayIcon1->show();
+    // Shown only where a tray is: elsewhere Qt warns that it cannot follow one.
+    TrayIcon1->setVisible(FTrayAvailable);
 }
 
 void TForm1::SetTrayIconIndex(int index) {

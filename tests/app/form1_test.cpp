@@ -17,8 +17,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimeEdit>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -50,6 +52,15 @@ protected:
         std::string v;
         RegReadString(name, "<none>", SettingsKey, v);
         return v;
+    }
+
+    // A tooltip as the user reads it: rich text is drawn, plain text shown as it is.
+    static std::string ShownToolTip(const QWidget& w) {
+        const QString tip = w.toolTip();
+        if (!Qt::mightBeRichText(tip)) return tip.toStdString();
+        QTextDocument shown;
+        shown.setHtml(tip);
+        return shown.toPlainText().toStdString();
     }
 
     static QColor PanelColour(const TForm1& f) {
@@ -160,18 +171,6 @@ TEST_F(Form1Test, CloseBoxOnlyHidesToTheTray) {
     f.Ukryj1Click();
     EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(f.TrayIconIndex(), 2);
-}
-
-TEST_F(Form1Test, TaskbarButtonHiddenOnlyWhereATrayExists) {
-    {
-        TForm1 withTray(Options(1));
-        EXPECT_EQ(withTray.windowType(), Qt::Tool);
-        withTray.show();
-        withTray.Timer1Timer();  // ticks leave a shown window alone
-        EXPECT_TRUE(withTray.isVisible());
-    }
-    TForm1 withoutTray(Options(0));
-    EXPECT_EQ(withoutTray.windowType(), Qt::Window);
 }
 
 TEST_F(Form1Test, ControlsStayInsideTheirFramesAndFitTheirText) {
@@ -426,7 +425,10 @@ TEST_F(Form1Test, SyncSendsThePcTimeAndShowsIt) {
     f.Timer1Timer();
     ASSERT_TRUE(WaitUntil([&] { return f.LuComPort1->Connected() && !f.ComboBox1->isEnabled(); }));
     const TDateTime before = NowLocal();
-    f.LuTimeSync1Sync(0);
+    const QString unsent = f.Label1->text();
+    f.LuTimeSync1Sync(0);  // inside the board's boot time: held
+    EXPECT_EQ(f.Label1->text(), unsent);
+    f.Timer2.Tick();  // the boot time ends
     const std::string line = board.ReadLine();
     ASSERT_EQ(line.size(), std::string("AT+CZAS=2011-05-04,12:34:56\r").size()) << line;
     EXPECT_EQ(line.substr(0, 8), "AT+CZAS=");
@@ -452,10 +454,28 @@ TEST_F(Form1Test, RepliesAreEventLinesAndTheTooltipAndTheBootDelayArmsTheSync) {
         EXPECT_EQ(f.Timer2.Interval(), 2500u);
         EXPECT_TRUE(f.Timer2.Enabled());
         ASSERT_TRUE(board.Send(std::string("O\x01K\r\n", 5)));
-        ASSERT_TRUE(WaitUntil([&] { return f.Label1->toolTip() == "O\\x01K"; }));
+        ASSERT_TRUE(WaitUntil([&] { return ShownToolTip(*f.Label1) == "O\\x01K"; }));
+        // Markup in a reply is text the board sent, not formatting.
+        ASSERT_TRUE(board.Send("<b>1</b> &amp;\r\n"));
+        ASSERT_TRUE(WaitUntil([&] { return ShownToolTip(*f.Label1) == "<b>1</b> &amp;"; }))
+            << f.Label1->toolTip().toStdString();
     }
     SetEventLogSink(old);
     EXPECT_NE(std::find(events.begin(), events.end(), "board: O\\x01K"), events.end());
+}
+
+TEST_F(Form1Test, APortNamedComNTellsTheDeviceItOpens) {
+    std::vector<std::string> events;
+    const TEventLogSink old =
+        SetEventLogSink([&](const std::string& line) { events.push_back(line); });
+    {
+        TForm1 f(Options(1));
+        f.LuComPort1->SetComPort("COM3");  // as the reconnect tick names it; nothing is opened
+        f.LuComPort1ComError(ENOENT, "No such file or directory");
+    }
+    SetEventLogSink(old);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], "port COM3 (/dev/ttyS2): No such file or directory");
 }
 
 TEST_F(Form1Test, SettingsAreWrittenOnChange) {
@@ -470,6 +490,11 @@ TEST_F(Form1Test, SettingsAreWrittenOnChange) {
     std::ifstream entry(Config.Dir + "/autostart/Tiktaal.desktop");
     const std::string text((std::istreambuf_iterator<char>(entry)), {});
     EXPECT_NE(text.find("\" \"--time-server=127.0.0.1:9\" \"--no-set-clock\"\n"), std::string::npos)
+        << text;
+    // The copy started at login sends the line in the same formats.
+    EXPECT_NE(text.find("\nExec=\"env\" \"TIKTAAL_DATE_FORMAT=yyyy-MM-dd\" "
+                        "\"TIKTAAL_TIME_FORMAT=HH:mm:ss\" \"/"),
+              std::string::npos)
         << text;
     f.CheckBox1->click();
     EXPECT_FALSE(AutostartExists("Tiktaal"));

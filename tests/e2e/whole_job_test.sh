@@ -61,4 +61,6 @@ kill -TERM "$app"
 for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
 kill -0 "$app" 2>/dev/null && fail "the program did not end on SIGTERM"
 grep -q 'link up on' "$work/tiktaal.log" || fail "no link line on standard error"
+# Every line on standard error is the program's own; Qt has nothing to warn about.
+! grep -v 'tiktaal: ' "$work/tiktaal.log" || fail "lines on standard error that are not Tiktaal's"
 echo "PASS: $(lines) lines reached the board"

@@ -9,11 +9,12 @@
 // --baud N      the time a character takes on the wire (10 bits at N baud): a CR arrives
 //               that long after the bytes before it, and replies take as long to go back.
 // --boot-ms N   ignores what arrives during N ms after the port opens (a board that resets
-//               when DTR rises); without --pty, after the board starts.
+//               when DTR rises), saying "lost while booting" once; without --pty, after the
+//               board starts.
 // --reply TEXT  answers every line with TEXT CR LF (as "OK" boards do).
 // --query TEXT  answers the line TEXT with its clock: "+CZAS: yyyy-MM-dd,HH:mm:ss.mmm" CR LF.
 // A received line holding yyyy-MM-dd,HH:mm:ss sets the clock to that time at the moment its
-// CR arrived; the board prints how far that time was from the true one ("clock error").
+// CR arrived; the board prints how far that time was from the true one ("clock set, off by").
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -63,6 +64,7 @@ struct TBoard {
     int Fd = -1;
     bool PeerOpen = false;
     Nanos BootEnd = 0;
+    bool LostInBoot = false;  // told once per boot
     Nanos WireFree = 0;     // when the last byte received so far has fully arrived
     Nanos ClockOffset = 0;  // board clock minus true time
     std::string Line;
@@ -157,7 +159,7 @@ void LineArrived(TBoard& b, Nanos arrival) {
     if (named >= 0) {
         b.ClockOffset = named - arrival;
         char buf[96];
-        std::snprintf(buf, sizeof buf, "clock set, error %+.6f s",
+        std::snprintf(buf, sizeof buf, "clock set, off by %+.6f s",
                       static_cast<double>(b.ClockOffset) / 1e9);
         Say(b, arrival, buf);
     }
@@ -175,7 +177,11 @@ void Received(TBoard& b, const char* data, ssize_t n, Nanos readAt) {
     for (ssize_t i = 0; i < n && b.Opt.Count != 0; ++i) {
         const Nanos arrival = std::max(readAt, b.WireFree) + CharTime(b);
         b.WireFree = arrival;
-        if (arrival < b.BootEnd) continue;  // still in the boot loader
+        if (arrival < b.BootEnd) {  // still in the boot loader
+            if (!b.LostInBoot) Say(b, arrival, "lost while booting");
+            b.LostInBoot = true;
+            continue;
+        }
         if (data[i] != '\r') {
             if (b.Line.size() < 4096) b.Line += data[i];
             continue;
@@ -188,6 +194,7 @@ void Received(TBoard& b, const char* data, ssize_t n, Nanos readAt) {
 void PowerUp(TBoard& b) {
     const Nanos now = Now();
     b.BootEnd = now + static_cast<Nanos>(b.Opt.BootMs) * 1000000;
+    b.LostInBoot = false;
     b.Line.clear();
     Say(b, now, "powered up");
 }

@@ -19,7 +19,7 @@ port=$((20000 + RANDOM % 20000))
 pids+=($!)
 export QT_QPA_PLATFORM=offscreen TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
 
-errors() { grep 'clock set, error' "$work/board.log" | awk '{print $(NF-1)}'; }
+errors() { grep 'clock set, off by' "$work/board.log" | awk '{print $(NF-1)}'; }
 # Of the last N errors (ms): the median, the 99th percentile of the size |error|, how many
 # are within 2 ms, the range.
 summary() {

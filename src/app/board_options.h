@@ -9,13 +9,15 @@ inline constexpr const char* AlignSecondSettingName = "AlignSecond";  // dword 0
 inline constexpr const char* BoardBootMsSettingName = "BoardBootMs";  // dword, ms
 inline constexpr const char* BoardQuerySettingName = "BoardQuery";    // string
 
-inline constexpr int DefaultBoardBootMs = 1000;
+// Arduino Uno, Nano and Mega reset when DTR rises and their boot loaders listen for about
+// 1.5 to 2 s before the sketch starts; the rest is room for the sketch's own start.
+inline constexpr int DefaultBoardBootMs = 2500;
 inline constexpr int MaxBoardBootMs = 600000;
 
 struct TBoardSettings {
     // The line after a synchronisation names the next whole second and lands on it.
     bool AlignSecond = false;
-    // From the link coming up to the first synchronisation.
+    // From the link coming up to the first line (and the synchronisation that sends it).
     int BootMs = DefaultBoardBootMs;
     // Sent after each automatic line; empty = no read-back.
     std::string Query;

@@ -75,9 +75,9 @@ const std::vector<TRow>& ProgramOptionTable() {
              return true;
          }},
         {"--board-boot-ms", "N",
-         "wait N ms (0 to 600000, default 1000) from the link coming up to\n"
-         "the first synchronisation, for boards that reset when the port\n"
-         "opens (the BoardBootMs setting)",
+         "send no line for N ms (0 to 600000, default 2500) after the link\n"
+         "comes up, for boards that reset when the port opens, such as the\n"
+         "Arduino Uno, Nano and Mega (the BoardBootMs setting)",
          [](TProgramOptions& o, const std::string& v, std::string& error) {
              int ms = 0;
              if (!ParseBoardBootMs(v, ms)) {

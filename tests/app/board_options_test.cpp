@@ -18,17 +18,17 @@ TEST(BoardOptions, StoredValuesAndTheirDefaults) {
     TTempConfig cfg;
     TBoardSettings s = StoredBoardSettings();
     EXPECT_FALSE(s.AlignSecond);
-    EXPECT_EQ(s.BootMs, 1000);
+    EXPECT_EQ(s.BootMs, DefaultBoardBootMs);
     EXPECT_EQ(s.Query, "");
     RegWriteBool(AlignSecondSettingName, true, SettingsKey);
-    RegWriteInteger(BoardBootMsSettingName, 2500, SettingsKey);
+    RegWriteInteger(BoardBootMsSettingName, 3000, SettingsKey);
     RegWriteString(BoardQuerySettingName, "AT+CZAS?", SettingsKey);
     s = StoredBoardSettings();
     EXPECT_TRUE(s.AlignSecond);
-    EXPECT_EQ(s.BootMs, 2500);
+    EXPECT_EQ(s.BootMs, 3000);
     EXPECT_EQ(s.Query, "AT+CZAS?");
     RegWriteInteger(BoardBootMsSettingName, -5, SettingsKey);
-    EXPECT_EQ(StoredBoardSettings().BootMs, 1000);
+    EXPECT_EQ(StoredBoardSettings().BootMs, DefaultBoardBootMs);
 }
 
 TEST(BoardOptions, CommandLineFormsAndTheirMistakes) {

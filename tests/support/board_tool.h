@@ -66,8 +66,8 @@ public:
     // The clock errors (s) the board printed, one per line that set its clock.
     std::vector<double> ClockErrors() const {
         std::vector<double> errors;
-        for (const std::string& l : Lines("clock set, error ")) {
-            std::istringstream in(l.substr(l.find("error ") + 6));
+        for (const std::string& l : Lines("clock set, off by ")) {
+            std::istringstream in(l.substr(l.find("off by ") + 7));
             double e = 0;
             if (in >> e) errors.push_back(e);
         }

@@ -32,6 +32,7 @@ class QMenu;
 class QPushButton;
 class QSystemTrayIcon;
 class QTimeEdit;
+class QTimer;
 class THoverLabel;
 class TPortComboBox;
 
@@ -178,6 +179,7 @@ private:
     bool FBootPending = false;
     bool FLineHeld = false;
     std::string FLastSyncLine;
+    QTimer* FQueryTimer = nullptr;  // the query after an aligned line
     std::chrono::system_clock::time_point FQuerySent;
     bool FQueryOpen = false;
 };

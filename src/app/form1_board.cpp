@@ -68,10 +68,16 @@ void TForm1::SendSyncLine() {
     }
     LuComPort1->SendStrAt(FLastSyncLine, false, due);
     if (FBoard.Query.empty()) return;
-    // The line's CR reaches the board at due; the query follows it.
+    // The line's CR reaches the board at due; the query follows it. A newer line replaces
+    // the one still waiting for its second, and so does its query.
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - system_clock::now());
-    QTimer::singleShot(std::max<int64_t>(wait.count(), 0) + 1, Qt::PreciseTimer, this,
-                       [this] { SendBoardQuery(); });
+    if (!FQueryTimer) {
+        FQueryTimer = new QTimer(this);
+        FQueryTimer->setSingleShot(true);
+        FQueryTimer->setTimerType(Qt::PreciseTimer);
+        connect(FQueryTimer, &QTimer::timeout, this, [this] { SendBoardQuery(); });
+    }
+    FQueryTimer->start(static_cast<int>(std::max<int64_t>(wait.count(), 0) + 1));
 }
 
 void TForm1::SendBoardQuery() {

@@ -180,8 +180,11 @@ void TForm1::LuComPort1Connected() {
 }
 
 void TForm1::LuComPort1Disconnected() {
-    // Stopping the link reports its end more than once; the user needs one line.
-    if (FLinkUpLogged) LogEvent("link lost on " + PortForUser(LuComPort1->ComPort()));
+    // Stopping the link reports its end more than once; the user needs one line. Timer1 runs
+    // while the link should be up: without it, Stop or the quit closed the link.
+    if (FLinkUpLogged)
+        LogEvent((Timer1.Enabled() ? "link lost on " : "link closed on ") +
+                 PortForUser(LuComPort1->ComPort()));
     FLinkUpLogged = false;
     FBoardUp = FBootPending = FLineHeld = false;  // the next connection boots the board anew
     SetBackground(Panel3, ColorRef(0x0000FF));

@@ -53,12 +53,23 @@ panel_window() { xdotool search --class '^tint2$' 2>/dev/null | head -1 | grep .
 
 export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run
 mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+# The program is not in pids: it ends first, on SIGTERM, while its display is still there.
+app=""
 start_program() {
   "$tiktaal" --no-set-clock --time-server 127.0.0.1:9 >"$work/tiktaal.log" 2>&1 &
   app=$!
-  pids+=($app)
   eventually 100 find_window || fail "the window did not appear"
 }
+stop_program() {
+  [ -n "$app" ] || return 0
+  local ended=0
+  kill -TERM "$app" 2>/dev/null
+  eventually 100 eval '! running' || { ended=1; kill -KILL "$app"; }
+  wait "$app" 2>/dev/null
+  app=""
+  return $ended
+}
+trap 'stop_program; for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
 find_window() { win=$(xdotool search --name '^Tiktaal $' 2>/dev/null | head -1) && [ -n "$win" ]; }
 
 # What the panel reads, and what the window manager shows.
@@ -114,4 +125,5 @@ case $mode in
     ;;
   *) echo "usage: $0 TIKTAAL with-tray|tray-comes-and-goes" >&2; exit 2 ;;
 esac
+stop_program || fail "the program did not end on SIGTERM"
 echo "PASS: $mode"

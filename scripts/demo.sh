@@ -2,9 +2,11 @@
 # The whole job on this machine, with no Internet and no board: a time source on loopback,
 # a pseudo-terminal pair with a stand-in board on the far side printing every line it
 # receives, and Tiktaal (in a window when there is a display, else offscreen) pointed at
-# both. The PC clock is left alone unless --set-clock is given. Everything started here is
+# both. Tiktaal sends the aligned line (its CR reaches the board on a whole second) and reads
+# the board's clock back, so the board's clock is shown landing within milliseconds. The PC
+# clock is left alone unless --set-clock is given. Everything started here is
 # stopped again, and nothing outside a temporary directory is changed.
-# Usage: scripts/demo.sh [--seconds N] [--set-clock]
+# Usage: scripts/demo.sh [--seconds N] [--set-clock]   (N: at least this long; default 8)
 # With TIKTAAL_PROGRAM (an installed tiktaal) and TIKTAAL_TOOLS (a folder holding the built
 # tiktaal-sntp-responder and tiktaal-board) nothing is built: the demo runs those.
 set -euo pipefail
@@ -55,7 +57,9 @@ fi
 # The serial line: a pseudo-terminal pair, the board on its far end.
 tiktaal_start_serial_pair "$work"
 pids+=($SOCAT_PID)
-"$tools"/tiktaal-board "$work/ttyB" >"$work/board.log" &
+# It keeps a clock set by the lines, takes 115200 baud's time on the wire, and answers the
+# query with its clock.
+"$tools"/tiktaal-board "$work/ttyB" --baud 115200 --query 'AT+CZAS?' >"$work/board.log" &
 pids+=($!)
 
 # Tiktaal's settings in a throw-away config: the port, and the autostart entry that makes
@@ -63,19 +67,29 @@ pids+=($!)
 export XDG_CONFIG_HOME="$work/config"
 tiktaal_write_config "$XDG_CONFIG_HOME" "$work/ttyA"
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
-case "$(locale 2>/dev/null | sed -n 's/^LC_TIME="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p')" in
-  C|C.*|POSIX|"") export TIKTAAL_DATE_FORMAT=${TIKTAAL_DATE_FORMAT:-yyyy-MM-dd}
-              export TIKTAAL_TIME_FORMAT=${TIKTAAL_TIME_FORMAT:-HH:mm:ss} ;;
-esac
+# The stand-in board reads and answers dates and times as yyyy-MM-dd,HH:mm:ss.
+export TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
 
 echo "time source: $source_name on $address:$port; board on $work/ttyB"
-"$program" --time-server "$address:$port" $clock 2>"$work/tiktaal.log" &
+"$program" --time-server "$address:$port" $clock --align-second --board-query 'AT+CZAS?' \
+  2>"$work/tiktaal.log" &
 app=$!
 pids+=($app)
-half=$(( seconds / 2 ))
-sleep "$half"
-kill -USR1 "$app" 2>/dev/null || true  # "synchronise now", as a click on the label
-sleep $(( seconds - half ))
+start=$SECONDS
+board_lines() { grep -c 'clock set' "$work/board.log" 2>/dev/null || true; }
+wait_board_lines() {
+  local _
+  for _ in $(seq 300); do [ "$(board_lines)" -ge "$1" ] && return 0; sleep 0.05; done
+  return 1
+}
+# The first line goes when the board's boot time after the connection is over; a second
+# comes after "synchronise now", as a click on the label; each is followed by the query.
+wait_board_lines 1 || true
+sleep 1
+kill -USR1 "$app" 2>/dev/null || true
+wait_board_lines 2 || true
+sleep 1
+while [ $((SECONDS - start)) -lt "$seconds" ]; do sleep 0.2; done
 kill -TERM "$app" 2>/dev/null || true
 wait "$app" 2>/dev/null || true
 
@@ -83,4 +97,8 @@ echo "--- what Tiktaal reported"
 cat "$work/tiktaal.log"
 echo "--- what the board received"
 cat "$work/board.log"
-[ -s "$work/board.log" ]
+echo "---"
+echo "Each line names the next whole second and is sent so that its CR reaches the board on"
+echo "it: 'clock set, off by' is how far the board's new clock is from the true time, and"
+echo "'board clock off by' is what Tiktaal reads back from the board's answer."
+[ "$(board_lines)" -ge 1 ]

@@ -89,6 +89,7 @@ void THttpClient::UseConnection(const std::string& host, const std::string& port
 
 void THttpClient::ResetResponse() {
     FArrivals.clear();
+    FBodySoFar.clear();
     FRangeStart = 0;
     FRangeEnd = 0;
     FDocument.str(std::string());
@@ -315,6 +316,9 @@ void THttpClient::AppendToDocument(const std::string& bytes) {
     TextToStream(FDocument, bytes);
     const size_t end = (FArrivals.empty() ? 0 : FArrivals.back().first) + bytes.size();
     FArrivals.emplace_back(end, arrived);
+    if (!FBodyEnough) return;
+    FBodySoFar += bytes;
+    if (FBodyEnough(FBodySoFar)) Fail(kSockAborted);
 }
 
 bool THttpClient::ReadUntilClose() {

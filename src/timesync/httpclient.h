@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -24,6 +25,10 @@ public:
 
     // When the body byte at offset arrived (the last piece's moment for an offset beyond).
     TClockStamp ArrivalOf(size_t offset) const;
+    // Asked after each piece of the body with the body so far: true ends the request there
+    // (False, kSockAborted), what arrived kept, for a caller that has what it needs.
+    using TBodyEnough = std::function<bool(const std::string& bodySoFar)>;
+    void SetBodyEnough(TBodyEnough check) { FBodyEnough = std::move(check); }
     // Takes over a connection already open to host:port (Sock().AdoptHandle first), which
     // the next request to that peer then uses.
     void UseConnection(const std::string& host, const std::string& port);
@@ -113,6 +118,8 @@ private:
     std::stringstream FDocument;
     // The end offset of each piece of the body and the moment it arrived.
     std::vector<std::pair<size_t, TClockStamp>> FArrivals;
+    TBodyEnough FBodyEnough;
+    std::string FBodySoFar;  // the body as one string, kept only for FBodyEnough
     int32_t FRangeStart = 0, FRangeEnd = 0;
     std::string FMimeType = "text/html";
     std::string FProtocol = "1.0";

@@ -20,3 +20,15 @@ struct TScriptReading {
 // framing says (bodyComplete). False when there is none.
 bool ExtractSyncTime(const std::string& body, bool bodyComplete, const TDateTimeFormats& formats,
                      TDateTime today, TScriptReading& reading);
+
+// Watches a body as it arrives for the line after "sync_time:" to be complete (ended by CR,
+// LF or NUL), looking only at what is new at each call, so that a script that holds its
+// connection open after its answer need not be waited for.
+class TAnswerLineWatch {
+public:
+    bool LineComplete(const std::string& bodySoFar);
+
+private:
+    size_t FScanned = 0;                  // the body before this is searched already
+    size_t FLineStart = std::string::npos;  // just after the marker, once found
+};

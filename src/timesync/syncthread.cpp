@@ -65,7 +65,9 @@ bool TLuSyncThread::QueryScript() {
     // (and a quitting program) waiting for.
     http.SetTotalTimeout(ScriptTotalTimeoutMs);
     // Only the body counts, even what arrived before a failure, as long as the time's
-    // line in it is complete.
+    // line in it is complete; once it is, the rest is not waited for.
+    TAnswerLineWatch watch;
+    http.SetBodyEnough([&watch](const std::string& body) { return watch.LineComplete(body); });
     const std::string url = TrimText(FRequest.Source.Text);
     const bool complete = http.SendRequest("GET", url);
     // An https script whose certificate is not trusted (or a build without TLS) is a

@@ -58,6 +58,20 @@ TEST(SyncSource, BracketsMustHoldAnAddressAndOnlyAPortMayFollow) {
     EXPECT_NE(ServerSourceProblem("[host]:123").find("no IPv6 address"), std::string::npos);
 }
 
+TEST(ScriptAnswer, TheWatchSeesTheAnswersLineCompleteAsItArrives) {
+    TAnswerLineWatch watch;
+    std::string body;
+    for (const char* piece : {"<html>sync_", "time: 2011-05-04 12:3", "4:56", "\r\nmore"}) {
+        body += piece;
+        EXPECT_EQ(watch.LineComplete(body), body.find('\r') != std::string::npos) << body;
+    }
+    TAnswerLineWatch noMarker;
+    EXPECT_FALSE(noMarker.LineComplete("sync_tim\r\n"));
+    EXPECT_TRUE(noMarker.LineComplete(std::string("sync_tim\r\nx\0", 12)));  // the text ended
+    TAnswerLineWatch nulEnds;
+    EXPECT_TRUE(nulEnds.LineComplete(std::string("sync_time: 2011-05-04 12:34:56\0", 31)));
+}
+
 TEST(ScriptAnswer, FractionsOfASecondAreKeptAndTheTimeEndsAtItsLastByte) {
     EXPECT_EQ(Extracted("sync_time: 2011-05-04 12:34:56.789\r\n"),
               "2011-05-04 12:34:56+789000000ns/3 @33");

@@ -143,9 +143,12 @@ TEST_F(SyncWorkerTest, AScriptTimeIsAsOldAsItsArrival) {
     std::vector<double> offsets;
     Sync.SetOnSync(
         [&](TComponent*, TDateTime t) { offsets.push_back((t - NowLocal()) * SecsPerDay); });
+    const TClockStamp start = ClockStampNow();
     RunCycle();
     ASSERT_EQ(offsets.size(), 1u);
     EXPECT_NEAR(offsets[0], 0.0, 0.3);  // not 2 s stale
+    // Nor was the held connection waited for once the answer's line was complete.
+    EXPECT_LT(ClockStampNow().MonoNs - start.MonoNs, int64_t{1900000000});
 }
 
 namespace {

@@ -52,11 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     target.S.PromoQuestions = {"quiz"};
     TModemDispatch dispatch(target);
     dispatch.SetIndicatorNumbers(ParseIndicatorList(text));
-    // Cut in two, as the port may deliver it.
-    dispatch.DispatchReply(text.substr(0, size / 2));
-    dispatch.DispatchReply(text.substr(size / 2));
+    // Cut in three, as the port may deliver it: a piece of a long reply, then two replies.
+    dispatch.DispatchPiece(text.substr(0, size / 3));
+    dispatch.DispatchReply(text.substr(size / 3, size / 3));
+    dispatch.DispatchReply(text.substr(2 * (size / 3)));
     // Per reply: one listing (4), one read (1), an "AT", a hang-up (3), a one-signal hang-up
     // (7), and one deletion per listed message; a listed message needs a header and a PDU line.
-    if (target.Queued > 2 * 16 + size / 8) std::abort();
+    if (target.Queued > 3 * 16 + size / 8) std::abort();
     return 0;
 }

@@ -1,11 +1,15 @@
 #include "serial/serialdevice.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -151,8 +155,10 @@ TEST_F(SerialDeviceTest, PortIsExclusiveAndReleasedOnClose) {
 }
 
 namespace {
-// The probe's output and exit status, run as nobody when this test runs as root.
-int RunExclusiveProbe(std::string& output) {
+// The probe's output and exit status, run as nobody when this test runs as root; each
+// line goes to onLine as it comes.
+int RunExclusiveProbe(std::string& output, const std::string& args = "",
+                      const std::function<void(const std::string&)>& onLine = {}) {
     std::string command = EXCLUSIVE_PROBE;
     std::string dir;
     if (geteuid() == 0) {
@@ -166,10 +172,13 @@ int RunExclusiveProbe(std::string& output) {
         std::system(("cp " + command + " " + copy + " && chmod 0755 " + copy).c_str());
         command = "setpriv --reuid=65534 --regid=65534 --clear-groups " + copy;
     }
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    FILE* p = popen((command + " " + args + " 2>&1").c_str(), "r");
     if (!p) return -1;
     char buf[512];
-    while (fgets(buf, sizeof buf, p)) output += buf;
+    while (fgets(buf, sizeof buf, p)) {
+        output += buf;
+        if (onLine) onLine(buf);
+    }
     const int status = pclose(p);
     if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -179,6 +188,26 @@ int RunExclusiveProbe(std::string& output) {
 TEST(SerialDeviceOpen, EveryReleaseLeavesThePortOpenableForOrdinaryUsers) {
     std::string output;
     const int status = RunExclusiveProbe(output);
+    if (status == -1) GTEST_SKIP() << "cannot run the probe as an ordinary user";
+    EXPECT_EQ(status, 0) << output;
+}
+
+// A hang-up (a modem's carrier lost, a login manager's vhangup; here TIOCVHANGUP) while
+// another program keeps the tty open leaves every descriptor of it dead: an ordinary user's
+// copy must still open the port again.
+TEST(SerialDeviceOpen, AHangUpWhileAnotherHolderKeepsTheTtyLeavesItOpenable) {
+    if (geteuid() != 0) GTEST_SKIP() << "hanging a tty up takes a privileged test";
+    int master = -1, holder = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &holder, name, nullptr, nullptr), 0);
+    ASSERT_EQ(chmod(name, 0666), 0);  // the ordinary user's port
+    std::string output;
+    const int status = RunExclusiveProbe(output, std::string("hangup ") + name,
+                                         [&](const std::string& line) {
+                                             if (line == "open\n") ioctl(holder, TIOCVHANGUP);
+                                         });
+    close(holder);
+    close(master);
     if (status == -1) GTEST_SKIP() << "cannot run the probe as an ordinary user";
     EXPECT_EQ(status, 0) << output;
 }

@@ -1,16 +1,19 @@
 #include "serial/portio.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "net/netutil.h"
 #include "serial/linux/custom_baud.h"
@@ -123,10 +126,27 @@ void ReadTermios(const termios& t, TLineSettings& d) {
     d.StopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
 }
 
+// Whether this process passes the tty's exclusive flag (CAP_SYS_ADMIN), and so can open a
+// tty whose flag a hang-up left set, to clear it.
+bool MayReopenExclusiveTty() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_TO_INDEX(CAP_SYS_ADMIN)].effective & CAP_TO_MASK(CAP_SYS_ADMIN)) != 0;
+}
+
+void ClearExclusiveFlag(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;  // gone with its device: so is the flag
+    if (isatty(fd)) ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
 }  // namespace
 
 struct TPortIo::TState {
     int Fd = -1;
+    std::string Path;        // what Fd was opened as, to clear a flag a hang-up left
     bool Exclusive = false;  // this object set TIOCEXCL on Fd
     // Driver error counters seen last, to turn increases into line errors.
     serial_icounter_struct Counts{};
@@ -164,6 +184,7 @@ int TPortIo::Open(const std::string& path) {
         return ENOTTY;
     }
     F->Fd = fd;
+    F->Path = path;
     F->CountsKnown = false;
     return 0;
 }
@@ -171,22 +192,29 @@ int TPortIo::Open(const std::string& path) {
 // flock() covers programs that honour advisory locks, privileged ones included; TIOCEXCL
 // then keeps further opens off the tty (except for privileged processes). The lock comes
 // first, so that an open that loses it never touches the flag of the one that holds it.
+// The flag belongs to the tty and outlives a hang-up while another program holds the
+// device: the hung-up descriptor can no longer clear it, and only a privileged process can
+// open the tty again to do so. An ordinary user's copy would lock itself (and everyone)
+// out, so only a process that can clear the flag after a hang-up sets it.
 int TPortIo::TakeExclusive() {
     if (flock(F->Fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         return err == EWOULDBLOCK ? EBUSY : (err == 0 ? EIO : err);
     }
-    ioctl(F->Fd, TIOCEXCL);
-    F->Exclusive = true;
+    if (MayReopenExclusiveTty()) {
+        ioctl(F->Fd, TIOCEXCL);
+        F->Exclusive = true;
+    }
     return 0;
 }
 
-// The exclusive flag belongs to the tty, not to this descriptor: it outlives the close
-// while anything else (socat, a terminal program) holds the device, and would keep every
-// later open by an ordinary user out. Every path that gives the port up clears it first.
+// The exclusive flag outlives the close while anything else (socat, a terminal program)
+// holds the device, and would keep every later open by an ordinary user out: every path
+// that gives the port up clears it first, through a fresh descriptor when a hang-up has
+// left this one dead.
 void TPortIo::Close() {
     if (F->Fd < 0) return;
-    if (F->Exclusive) ioctl(F->Fd, TIOCNXCL);
+    if (F->Exclusive && ioctl(F->Fd, TIOCNXCL) != 0) ClearExclusiveFlag(F->Path);
     F->Exclusive = false;
     close(F->Fd);
     F->Fd = -1;

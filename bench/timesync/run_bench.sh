@@ -1,6 +1,7 @@
 #!/bin/sh
-# Starts a local chrony (never touching the clock) and php -S with the time script, then
-# prints the client figures beside ntpdig and curl against the same peers.
+# Starts a local chrony (never touching the clock; also serving NTS with a certificate from
+# a throw-away authority) and php -S with the time script, then prints the client figures
+# beside ntpdig and curl against the same peers, and NTS beside plain SNTP.
 # Usage: bench/timesync/run_bench.sh BUILD_DIR [COUNT]
 set -eu
 build=${1:?build directory}
@@ -18,6 +19,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
+keport=14460
+# chronyd reads its key after dropping root for its own user.
+chmod 755 "$work"
+(cd "$work" &&
+ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key \
+   -out ca.pem -days 2 -subj "/CN=bench CA" &&
+ openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key \
+   -out server.csr -subj "/CN=localhost" &&
+ printf 'subjectAltName=IP:%s\n' "$addr" >ext.cnf &&
+ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
+   -days 2 -extfile ext.cnf && chmod 644 ./*) >/dev/null 2>&1
 cat > "$work/chrony.conf" <<CONF
 port 123
 bindaddress $addr
@@ -26,6 +38,10 @@ local stratum 8
 cmdport 0
 pidfile $work/chronyd.pid
 driftfile $work/drift
+ntsserverkey $work/server.key
+ntsservercert $work/server.pem
+ntsport $keport
+ntsdumpdir $work
 CONF
 chronyd -x -f "$work/chrony.conf"
 php -S 127.0.0.1:$port -t "$fixtures" >/dev/null 2>&1 &
@@ -34,6 +50,7 @@ sleep 1
 
 "$build/bench/timesync/sntp_bench" "$addr" "$count"
 "$build/bench/timesync/sntp_bench" "$addr" "$count" 25
+"$build/bench/timesync/nts_bench" "$addr" "$keport" "$work/ca.pem" "$count"
 
 command -v ntpdig >/dev/null || echo "ntpdig is not installed (apt-get install ntpsec-ntpdig): no comparison"
 command -v ntpdig >/dev/null && python3 - "$addr" "$count" <<'PY'

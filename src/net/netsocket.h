@@ -363,11 +363,13 @@ private:
     std::string ReceiveFromWire(int timeout);
     void ReadDecrypted(int timeout, std::string& plain);
     void FailTls(const std::string& why);
+    void SendTlsOutput();
     void EndTls();
 
     std::unique_ptr<TCustomTls> FTls;
     std::unique_ptr<TTlsSession> FTlsSession;
     std::string FTlsError;
+    std::string FTlsUnsent;  // the handshake's last flight, sent with the first record
     std::string FHTTPTunnelIP, FHTTPTunnelPort, FHTTPTunnelUser, FHTTPTunnelPass;
     int FHTTPTunnelTimeout = 30000;
     THookSocket FOnAfterConnect;

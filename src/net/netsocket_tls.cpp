@@ -16,17 +16,23 @@ void TTcpSocket::StartTls(const TTlsClientConfig& config, int timeout) {
     ClearError();
     FTlsError.clear();
     std::string why;
+    FTlsUnsent.clear();
     std::unique_ptr<TTlsSession> session = NewTlsClientSession(config, why);
     if (!session) return FailTls(why);
     const uint32_t start = TickNow();
     for (;;) {
         const TTlsProgress progress = session->Handshake();
+        // The last flight waits for the first record of data: sent alone, it would hold that
+        // record back until the server's delayed acknowledgement (tens of ms).
+        if (progress == TTlsProgress::Done) {
+            FTlsUnsent = session->TakeOutgoing();
+            break;
+        }
         // Sent even after a failure: it may be the alert that tells the server why.
         const std::string out = session->TakeOutgoing();
         if (!out.empty()) SendOnWire(out.data(), static_cast<int>(out.size()));
         if (progress == TTlsProgress::Failed) return FailTls(session->ErrorText());
         if (FErrorCode != 0) return;
-        if (progress == TTlsProgress::Done) break;
         const std::string in = ReceiveFromWire(LeftOf(timeout, start));
         if (FErrorCode == kSockConnReset)
             return FailTls("the server closed the connection during the TLS handshake");
@@ -43,8 +49,7 @@ int TTcpSocket::SendBytes(const void* buffer, int length) {
         FailTls(FTlsSession->ErrorText());
         return 0;
     }
-    const std::string out = FTlsSession->TakeOutgoing();
-    SendOnWire(out.data(), static_cast<int>(out.size()));
+    SendTlsOutput();
     return FErrorCode == 0 ? length : 0;
 }
 
@@ -69,8 +74,7 @@ void TTcpSocket::ReadDecrypted(int timeout, std::string& plain) {
     for (;;) {
         const TTlsProgress progress = FTlsSession->Read(plain);
         // A key update or the like may want an answer.
-        const std::string out = FTlsSession->TakeOutgoing();
-        if (!out.empty()) SendOnWire(out.data(), static_cast<int>(out.size()));
+        SendTlsOutput();
         if (progress == TTlsProgress::Failed) return FailTls(FTlsSession->ErrorText());
         if (!plain.empty() || FErrorCode != 0) return;
         if (FTlsSession->PeerClosed()) {
@@ -105,7 +109,13 @@ void TTcpSocket::FailTls(const std::string& why) {
 void TTcpSocket::EndTls() {
     if (!FTlsSession || FHandle == kInvalidSocket || FErrorCode != 0) return;
     FTlsSession->Close();
-    const std::string out = FTlsSession->TakeOutgoing();
+    SendTlsOutput();
+}
+
+void TTcpSocket::SendTlsOutput() {
+    std::string out;
+    out.swap(FTlsUnsent);
+    out += FTlsSession->TakeOutgoing();
     if (!out.empty()) SendOnWire(out.data(), static_cast<int>(out.size()));
 }
 

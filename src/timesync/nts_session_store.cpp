@@ -24,3 +24,8 @@ void TNtsSessionStore::Forget(const std::string& server) {
     std::lock_guard<std::mutex> lock(FLock);
     FKeys.erase(server);
 }
+
+void TNtsSessionStore::ForgetAll() {
+    std::lock_guard<std::mutex> lock(FLock);
+    FKeys.clear();
+}

@@ -18,6 +18,8 @@ public:
     bool Take(const std::string& server, TNtsKeys& keys);
     void Keep(const std::string& server, TNtsKeys keys);
     void Forget(const std::string& server);
+    // Every server's: the next query of each starts with a key exchange.
+    void ForgetAll();
 
 private:
     std::mutex FLock;

@@ -317,6 +317,30 @@ TEST_F(TimeSyncTest, ACoarseAnswerWaitsForAFinerOne) {
     ASSERT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; }));
 }
 
+TEST_F(TimeSyncTest, AnAuthenticatedFarTimeStillNeedsASecondSourceAndIsLoggedAsSuch) {
+    Sync.SetSetLocalTime(true);
+    Delivering = 0;
+    Sync.SetTimeServerList(Lines("nts://a.example\r\nb.example"));
+    RunCycle();
+    auto deliver = [this](double offset, const char* source, bool authenticated) {
+        TTimeSample sample;
+        sample.Arrival = ClockStampNow();
+        sample.OffsetNs = static_cast<int64_t>(offset * 1e9);
+        sample.Authenticated = authenticated;
+        Sync.AcceptTime(sample, source);
+    };
+    deliver(7200, "nts://a.example", true);
+    EXPECT_TRUE(ClockSets.empty());
+    deliver(7200.5, "b.example", false);
+    ASSERT_EQ(ClockSets.size(), 1u);
+    ASSERT_EQ(Log.size(), 2u);
+    EXPECT_NE(Log[1].find("time from b.example: "), std::string::npos) << Log[1];
+    RunCycle();
+    deliver(0.1, "nts://a.example", true);
+    EXPECT_NE(Log.back().find("time from nts://a.example (authenticated): "), std::string::npos)
+        << Log.back();
+}
+
 TEST_F(TimeSyncTest, TheOnlySourceMayMoveTheClockFarAndSaysSo) {
     Sync.SetSetLocalTime(true);
     Offsets = {-2e9};

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -114,6 +115,47 @@ TEST_F(NtsPathTest, ReplyAlteredOnThePathIsRefused) {
     EXPECT_FALSE(QueryWhenUp(client));
     EXPECT_GE(FRelay->Replies(), 1);
     EXPECT_NE(client.Failure().find("no authentic answer"), std::string::npos) << client.Failure();
+}
+
+// A server that no longer knows a cookie answers with an unauthenticated "NTSN" kiss that
+// echoes the request's identifier: here the relay turns chrony's reply into one.
+void MakeNak(std::string& reply) {
+    std::string uid;
+    for (size_t at = 48; at + 4 <= reply.size();) {
+        const size_t length = (uint8_t(reply[at + 2]) << 8) | uint8_t(reply[at + 3]);
+        if (length < 4 || at + length > reply.size()) break;
+        if (reply[at] == 0x01 && reply[at + 1] == 0x04) uid = reply.substr(at, length);
+        at += length;
+    }
+    reply.resize(48);
+    reply[1] = 0;
+    reply.replace(12, 4, "NTSN");
+    reply += uid;
+}
+
+TEST_F(NtsPathTest, NakOnceMeansAFreshKeyExchangeAtOnce) {
+    std::atomic<int> naks{0};
+    Start([&naks](std::string& reply) {
+        if (naks.load() > 0) {
+            --naks;
+            MakeNak(reply);
+        }
+    });
+    TNtsClient client;
+    Aim(client, *FChrony, Ca->CaFile());
+    ASSERT_TRUE(QueryWhenUp(client)) << client.Failure();
+    naks = 1;
+    TNtsClient next;
+    Aim(next, *FChrony, Ca->CaFile());
+    ASSERT_TRUE(next.Query()) << next.Failure();
+    EXPECT_TRUE(next.KeyExchangeRan());  // the cookies were thrown away with the NAK
+    EXPECT_EQ(naks.load(), 0);
+    // A server that keeps refusing is said so.
+    naks = 2;
+    TNtsClient refused;
+    Aim(refused, *FChrony, Ca->CaFile());
+    EXPECT_FALSE(refused.Query());
+    EXPECT_NE(refused.Failure().find("NTS NAK"), std::string::npos) << refused.Failure();
 }
 
 TEST_F(NtsPathTest, UnalteredRelayIsFine) {

@@ -323,11 +323,9 @@ TEST_F(TimeSyncTest, AnAuthenticatedFarTimeStillNeedsASecondSourceAndIsLoggedAsS
     Sync.SetTimeServerList(Lines("nts://a.example\r\nb.example"));
     RunCycle();
     auto deliver = [this](double offset, const char* source, bool authenticated) {
-        TTimeSample sample;
-        sample.Arrival = ClockStampNow();
-        sample.OffsetNs = static_cast<int64_t>(offset * 1e9);
-        sample.Authenticated = authenticated;
-        Sync.AcceptTime(sample, source);
+        TSourceAnswer answer = Answer(offset, source);
+        answer.Sample.Authenticated = authenticated;
+        Sync.AcceptTime(answer);
     };
     deliver(7200, "nts://a.example", true);
     EXPECT_TRUE(ClockSets.empty());

@@ -18,7 +18,8 @@ targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply seri
 sources=("$root"/src/gsm/codecs/*.cpp "$root"/src/gsm/modemdispatch*.cpp
          "$root/src/gsm/modemreplies.cpp" "$root/src/gsm/smspartline.cpp" "$root"/src/serial/serialdevice*.cpp
          "$root"/src/serial/linux/*.cpp "$root/src/serial/lineframe.cpp" "$root/src/toolkit/datetime.cpp" "$root/src/toolkit/linux/now.cpp" "$root/src/toolkit/stringlist.cpp"
-         "$root/src/platform/linux/registry.cpp" "$root/src/platform/linux/instance_channel.cpp"
+         "$root/src/platform/linux/registry.cpp" "$root/src/platform/linux/save_file.cpp"
+         "$root/src/platform/linux/instance_channel.cpp"
          "$root/src/platform/instance_messages.cpp"
          "$root/src/net/netutil.cpp"
          "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root/src/net/resolver.cpp" "$root"/src/net/netsocket*.cpp

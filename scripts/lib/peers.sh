@@ -4,6 +4,12 @@
 # Starts chronyd serving this machine's clock on ADDRESS:PORT without ever touching the
 # clock (-x); its files stay in WORK. Sets CHRONY_PID.
 tiktaal_start_chrony() {
+  tiktaal_write_chrony_conf "$@"
+  tiktaal_run_chrony "$1"
+}
+
+# Writes WORK/chrony.conf for a server on ADDRESS:PORT that answers loopback only.
+tiktaal_write_chrony_conf() {
   local work=$1 address=$2 port=$3
   cat >"$work/chrony.conf" <<CONF
 port $port
@@ -14,7 +20,11 @@ cmdport 0
 pidfile $work/chronyd.pid
 driftfile $work/chrony.drift
 CONF
-  chronyd -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
+}
+
+# Starts chronyd on WORK/chrony.conf, never touching the clock (-x). Sets CHRONY_PID.
+tiktaal_run_chrony() {
+  chronyd -x -d -u root -f "$1/chrony.conf" >"$1/chrony.log" 2>&1 &
   CHRONY_PID=$!
 }
 
@@ -89,22 +99,15 @@ tiktaal_make_test_ca() {
 tiktaal_start_chrony_nts() {
   local work=$1 address=$2 port=$3 keport=$4 ca=$5 ntpserver=${6:-}
   mkdir -p "$work"
-  cat >"$work/chrony.conf" <<CONF
-port $port
-bindaddress $address
-allow 127.0.0.0/8
-local stratum 8
-cmdport 0
-pidfile $work/chronyd.pid
-driftfile $work/chrony.drift
+  tiktaal_write_chrony_conf "$work" "$address" "$port"
+  cat >>"$work/chrony.conf" <<CONF
 ntsdumpdir $work
 ntsserverkey $ca/server.key
 ntsservercert $ca/server.pem
 ntsport $keport
 CONF
   [ -n "$ntpserver" ] && echo "ntsntpserver $ntpserver" >>"$work/chrony.conf"
-  chronyd -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
-  CHRONY_PID=$!
+  tiktaal_run_chrony "$work"
 }
 
 # Waits (up to 10 s) until something listens on TCP PORT of 127.0.0.1.

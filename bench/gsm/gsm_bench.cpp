@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
         Median(sendTimes), *std::max_element(sendTimes.begin(), sendTimes.end()), rounds);
 
     // 3. Connected and idle: the main thread sits in its event loop as a window's does.
-    const pid_t tid = gsm.GSMThread()->ThreadId();
+    const pid_t tid = static_cast<pid_t>(gsm.GSMThread()->ThreadId());
     ReportIdle("no readings", tid, idleSeconds);
     gsm.SetCheckPwrSig(true);
     gsm.SetCheckInterval(5);

@@ -4,10 +4,10 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <chrono>
-#include <ctime>
 
 #include "app/board_replies.h"
 #include "app/form1.h"
+#include "platform/clock.h"
 #include "platform/locale_formats.h"
 #include "toolkit/eventlog.h"
 
@@ -25,10 +25,7 @@ int64_t UnixMs(system_clock::time_point t) {
 }
 
 TDateTime LocalDateTime(system_clock::time_point t) {
-    const std::time_t s = system_clock::to_time_t(t);
-    std::tm local{};
-    localtime_r(&s, &local);
-    return UnixMsToDateTime(UnixMs(t) + static_cast<int64_t>(local.tm_gmtoff) * 1000);
+    return UtcToLocal(UnixMsToDateTime(UnixMs(t)));
 }
 
 }  // namespace

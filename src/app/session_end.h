@@ -1,11 +1,12 @@
 // Turns the end of the session into one call on the main thread: the session manager's
-// request to save and quit, and SIGTERM.
+// request to save and quit, and SIGTERM (a closed console on Windows).
 #pragma once
 
 #include <functional>
 
 void WatchSessionEnd(std::function<void()> onEnd);
 
-// SIGUSR1 asks for a synchronisation now, as a click on the window's label does; for
-// scripts and for a board that needs the time at once.
+// SIGUSR1 (on Windows, setting the named event "Local\Tiktaal.SyncNow") asks for a
+// synchronisation now, as a click on the window's label does; for scripts and for a board
+// that needs the time at once.
 void WatchSyncRequest(std::function<void()> onRequest);

@@ -4,6 +4,7 @@
 #include "gsm/modemreplies.h"
 #include "net/netutil.h"
 #include "toolkit/mainthread.h"
+#include "toolkit/thread_id.h"
 
 namespace {
 
@@ -405,7 +406,7 @@ void TLuGSMThread::RunLoop() {
 }
 
 void TLuGSMThread::Execute() {
-    FThreadId = gettid();
+    FThreadId = CurrentThreadId();
     try {
         RunLoop();
     } catch (...) {

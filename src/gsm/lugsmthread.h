@@ -3,8 +3,6 @@
 // its own, and reports to the component through synchronous calls on the main thread.
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -102,7 +100,7 @@ public:
     // The TE character set the modem uses now, as it reported it or as last selected
     // ("UCS2", "IRA", "GSM", ...); empty when unknown. Phone-book names come in it.
     std::string CharacterSet() const;
-    pid_t ThreadId() const { return FThreadId; }
+    long ThreadId() const { return FThreadId; }
     // Modem threads not yet freed, of every component.
     static int LiveCount() { return FLiveCount; }
 
@@ -182,7 +180,7 @@ private:
     std::atomic<bool> FStopRequest{false};
     TWakeSignal FWake;  // requests: ends the idle wait
     TWakeSignal FStop;  // the stop request: ends every wait, never cleared
-    std::atomic<pid_t> FThreadId{0};
+    std::atomic<long> FThreadId{0};
     static std::atomic<int> FLiveCount;
 
     mutable std::mutex FLock;  // guards the queues, the log lines, port and abilities

@@ -1,7 +1,4 @@
 // tiktaal-gsm: the GSM engine from a terminal, on a modem or phone on a serial port.
-#include <signal.h>
-#include <stdlib.h>
-
 #include <QCoreApplication>
 #include <atomic>
 #include <cstdio>
@@ -10,12 +7,15 @@
 
 #include "gsm_tool.h"
 #include "gsm_tool_options.h"
+#include "platform/interrupt.h"
 
 namespace {
 
 std::atomic<bool> Interrupted{false};
 
-void OnSignal(int) { Interrupted = true; }
+void SetUnlessSet(const char* name, const char* value) {
+    if (!qEnvironmentVariableIsSet(name)) qputenv(name, value);
+}
 
 }  // namespace
 
@@ -32,12 +32,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     // Time stamps in one unambiguous form unless the user asked for another.
-    setenv("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd", 0);
-    setenv("TIKTAAL_TIME_FORMAT", "HH:mm:ss", 0);
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    SetUnlessSet("TIKTAAL_DATE_FORMAT", "yyyy-MM-dd");
+    SetUnlessSet("TIKTAAL_TIME_FORMAT", "HH:mm:ss");
+    RaiseOnInterrupt(Interrupted);
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
     return RunGsmTool(options, Interrupted);

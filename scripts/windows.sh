@@ -52,14 +52,15 @@ fi
 start=$SECONDS
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-# The stand-ins the Windows programs meet through Wine (a board, an SNTP responder, a modem)
-# are this machine's programs, built here on their own.
-peers=$(realpath -m "$dir/linux-peers")
-cmake -S . -B "$peers" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTIKTAAL_TESTS=OFF \
+# This machine's programs the Windows build uses: the icon maker, and the stand-ins the
+# Windows programs meet through Wine (a board, an SNTP responder, a modem).
+host=$(realpath -m "$dir/host-tools")
+cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTIKTAAL_TESTS=OFF -DCMAKE_CXX_FLAGS=-Wno-restrict \
   -DTIKTAAL_SUBSYSTEMS= "${launcher[@]}" >/dev/null
-cmake --build "$peers" -j"$(nproc)" --target tiktaal-board tiktaal-sntp-responder tiktaal-modem
+cmake --build "$host" -j"$(nproc)" \
+  --target tiktaal-icons tiktaal-board tiktaal-sntp-responder tiktaal-modem
 cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -DGTest_DIR="$gtest/lib/cmake/GTest" -DTIKTAAL_LINUX_PEERS="$peers/tools" "${launcher[@]}"
+  -DGTest_DIR="$gtest/lib/cmake/GTest" -DTIKTAAL_HOST_TOOLS="$host/tools" "${launcher[@]}"
 cmake --build "$dir" -j"$(nproc)"
 echo "Windows build: $((SECONDS - start)) s"
 

@@ -7,17 +7,21 @@
 #include "app/options.h"
 #include "app/qt_message_box.h"
 #include "app/session_end.h"
+#include "platform/error_output.h"
 
 int main(int argc, char** argv) {
+    RouteErrorOutput("tiktaal");
     std::setlocale(LC_ALL, "");
     TFormOptions options;
     std::vector<std::string> qtArgs;
     std::string error;
     // Before the toolkit starts, so that --help and mistakes need no display.
     if (!ParseProgramOptions(argc, argv, options.Program, qtArgs, error)) {
+        UseStartingConsole();
         std::fprintf(stderr, "tiktaal: %s\nTry 'tiktaal --help' for the options.\n", error.c_str());
         return 2;
     }
+    if (options.Program.Help || options.Program.Version) UseStartingConsole();
     if (options.Program.Help) {
         std::fputs(ProgramUsage().c_str(), stdout);
         return 0;

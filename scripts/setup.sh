@@ -23,9 +23,9 @@ test_packages=(libgtest-dev php-cli chrony clang libclang-rt-14-dev xvfb xauth t
 # Building and checking the Debian package, and installing it into a fresh root.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream debootstrap)
 
-# The Windows build: MinGW-w64 with posix threads, GoogleTest's source, Wine to run the tests
-# (and the host Qt's moc, rcc and uic, from the build packages).
-windows_packages=(g++-mingw-w64-x86-64-posix googletest wine wine64 xz-utils util-linux)
+# The Windows build: MinGW-w64 with posix threads, GoogleTest's source, Wine to run the tests,
+# NSIS for the installer (and the host Qt's moc, rcc and uic, from the build packages).
+windows_packages=(g++-mingw-w64-x86-64-posix googletest wine wine64 xz-utils util-linux nsis)
 
 packages=("${build_packages[@]}")
 [ "$what" = test ] && packages+=("${test_packages[@]}")

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Tiktaal for 64-bit Windows on Debian 12 (MinGW-w64 g++ 12, Qt 6.4.2 for MinGW,
 # GoogleTest built with the same compiler) and runs its tests under Wine.
-# Usage: scripts/windows.sh [BUILD_DIR] [--no-tests]     (BUILD_DIR defaults to build-windows)
+# Usage: scripts/windows.sh [BUILD_DIR] [--no-tests] [--package]   (BUILD_DIR: build-windows)
+# --package builds the installer (tiktaal-<version>-win64-setup.exe) and the portable .zip
+# into BUILD_DIR/package/ and, unless --no-tests, installs, runs and uninstalls it under Wine.
 # Every program lies in BUILD_DIR with the DLLs and plugins it loads beside it, so that
 # `wine BUILD_DIR/src/app/tiktaal.exe` runs as it is.
 # Qt comes from $TIKTAAL_WINDOWS_CACHE (default ~/.cache/tiktaal-windows): unpacked there
@@ -11,10 +13,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-windows
 tests=1
+package=0
 for arg in "$@"; do
   case $arg in
     --no-tests) tests=0 ;;
-    -*) echo "usage: $0 [BUILD_DIR] [--no-tests]" >&2; exit 2 ;;
+    --package) package=1 ;;
+    -*) echo "usage: $0 [BUILD_DIR] [--no-tests] [--package]" >&2; exit 2 ;;
     *) dir=$arg ;;
   esac
 done
@@ -68,4 +72,15 @@ if [ $tests = 1 ]; then
   start=$SECONDS
   ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300
   echo "Windows tests under Wine: $((SECONDS - start)) s"
+fi
+
+if [ $package = 1 ]; then
+  start=$SECONDS
+  bash scripts/windows/package.sh "$dir"
+  echo "Windows packages: $((SECONDS - start)) s"
+  if [ $tests = 1 ]; then
+    start=$SECONDS
+    bash scripts/windows/installer_test.sh "$dir"
+    echo "Windows installer under Wine: $((SECONDS - start)) s"
+  fi
 fi

@@ -48,7 +48,8 @@ wine_ reg add "$run_key" /v Tiktaal /d '"C:\tiktaal.exe"' /f >/dev/null || fail 
 log=$TIKTAAL_WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Tiktaal/tiktaal.log
 rm -f "$log"
 ln -sfn "$log" "$work/tiktaal.log"  # for fail()
-export QT_QPA_PLATFORM=offscreen TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
+# Offscreen, unless told otherwise (an installed copy has only the windows plugin).
+export QT_QPA_PLATFORM=${TIKTAAL_TEST_QPA:-offscreen} TIKTAAL_DATE_FORMAT=yyyy-MM-dd TIKTAAL_TIME_FORMAT=HH:mm:ss
 exe=$(wine_ winepath -w "$tiktaal" 2>/dev/null)
 wine_ "$run_detached" "$exe" --time-server "127.0.0.1:$port" --no-set-clock >/dev/null 2>&1 &
 app=$!

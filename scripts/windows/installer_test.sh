@@ -15,6 +15,10 @@ wine_() { bash "$here/wine-run.sh" "$@"; }
 bash "$here/wine-prefix.sh" fresh "$TIKTAAL_WINEPREFIX"
 trap 'bash "$here/wine-prefix.sh" remove "$TIKTAAL_WINEPREFIX" >/dev/null 2>&1' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# One server for the whole test, which would otherwise write its object dumps to whichever
+# output the wine command that started it had.
+WINEPREFIX=$TIKTAAL_WINEPREFIX bash "$here/no-serial.sh" \
+  setpriv --bounding-set=-sys_time --inh-caps=-sys_time wineserver -p >/dev/null 2>&1
 
 installed="$TIKTAAL_WINEPREFIX/drive_c/Program Files/Tiktaal"
 menu="$TIKTAAL_WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tiktaal"
@@ -40,10 +44,13 @@ fi
 echo "installed: $(du -sk "$installed" | cut -f1) KiB in $(find "$installed" -type f | wc -l) files"
 
 # The installed program, which has only the windows platform plugin, on Wine's own display.
+run_log=$(mktemp)
 TIKTAAL_TEST_QPA=windows bash "$here/../../tests/e2e/windows/board_test.sh" \
   "$installed/tiktaal.exe" "$dir/bin/sync_now.exe" "$dir/bin/run_detached.exe" \
-  "$dir/host-tools/tools/tiktaal-board" "$dir/host-tools/tools/tiktaal-sntp-responder" ||
-  fail "the installed program did not serve the board"
+  "$dir/host-tools/tools/tiktaal-board" "$dir/host-tools/tools/tiktaal-sntp-responder" \
+  >"$run_log" 2>&1 || { cat "$run_log"; rm -f "$run_log"; fail "the installed program did not serve the board"; }
+grep '^PASS' "$run_log"
+rm -f "$run_log"
 
 wine_ "$installed/uninstall.exe" /S || fail "the uninstaller ended with status $?"
 # The uninstaller runs on from a copy of itself in the temporary folder.

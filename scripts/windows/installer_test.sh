@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The Windows installer under Wine, silently, in a throw-away prefix of its own: installed
-# twice (the second run upgrades in place), its files, Start-menu entry, Add/Remove Programs
-# entry and clock service checked; the installed program run against the stand-in board on a
-# COM port (tests/e2e/windows/board_test.sh); uninstalled, and checked that nothing but the
-# user's settings is left. Wine never has the right to set the clock (wine-run.sh).
+# The Windows installer under Wine, silently, in a throw-away prefix of its own: installed,
+# then installed again while the program runs (an upgrade in place, which must ask it to
+# quit first); its files, Start-menu entry, Add/Remove Programs entry and clock service
+# checked; the installed program run against the stand-in board on a COM port
+# (tests/e2e/windows/board_test.sh); uninstalled while the program runs, and checked that
+# nothing but the user's settings is left. Wine never has the right to set the clock.
 # Usage: installer_test.sh BUILD_DIR   (after package.sh BUILD_DIR)
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
@@ -24,9 +25,25 @@ installed="$TIKTAAL_WINEPREFIX/drive_c/Program Files/Tiktaal"
 menu="$TIKTAAL_WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tiktaal"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tiktaal'
 
-for round in install upgrade; do
-  wine_ "$setup" /S || fail "the $round ended with status $?"
-done
+# The installed program running as a user's would, until asked to quit.
+running=
+start_program() {
+  QT_QPA_PLATFORM=windows wine_ "$installed/tiktaal.exe" --time-server 127.0.0.1:9 \
+    --no-set-clock >/dev/null 2>&1 &
+  running=$!
+  sleep 4
+  kill -0 "$running" 2>/dev/null || fail "the installed program did not start"
+}
+expect_quit() {
+  for _ in $(seq 100); do kill -0 "$running" 2>/dev/null || return 0; sleep 0.1; done
+  kill "$running" 2>/dev/null
+  fail "the running program was not asked to quit by the $1"
+}
+
+wine_ "$setup" /S || fail "the install ended with status $?"
+start_program
+wine_ "$setup" /S || fail "the upgrade ended with status $?"
+expect_quit upgrade
 for f in tiktaal.exe tiktaal-gsm.exe uninstall.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
          libstdc++-6.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll; do
   [ -f "$installed/$f" ] || fail "$f was not installed"
@@ -52,9 +69,11 @@ TIKTAAL_TEST_QPA=windows bash "$here/../../tests/e2e/windows/board_test.sh" \
 grep '^PASS' "$run_log"
 rm -f "$run_log"
 
+start_program
 wine_ "$installed/uninstall.exe" /S || fail "the uninstaller ended with status $?"
 # The uninstaller runs on from a copy of itself in the temporary folder.
 for _ in $(seq 600); do [ -e "$installed" ] || break; sleep 0.1; done
+expect_quit uninstaller
 [ ! -e "$installed" ] || fail "left behind: $(find "$installed" | head -20)"
 [ ! -e "$menu" ] || fail "the Start-menu folder was left behind"
 ! wine_ reg query "$uninstall_key" >/dev/null 2>&1 || fail "the Add/Remove Programs entry was left"
@@ -62,4 +81,4 @@ if [ $service = 1 ]; then
   ! wine_ sc query TiktaalClock 2>&1 | grep -q RUNNING || fail "the clock service was left running"
 fi
 wine_ reg query 'HKCU\Software\Tiktaal' >/dev/null 2>&1 || fail "the user's settings were removed"
-echo "PASS: installed twice, ran, uninstalled (clock service: $service)"
+echo "PASS: installed, upgraded and uninstalled while running, ran a board (clock service: $service)"

@@ -74,6 +74,20 @@ tiktaal_begin_test() {
   trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
 }
 
+# The same for a test of a Windows program under Wine whose COM port N the test links to a
+# pseudo-terminal of its own: $com is that link in the prefix, removed when the test ends.
+# wine_ runs a Windows program (or a Wine tool) in the test's prefix.
+tiktaal_begin_wine_test() {
+  : "${TIKTAAL_WINEPREFIX:?the Wine prefix to run in}"
+  : "${TIKTAAL_WINE_SCRIPTS:?the folder of wine-run.sh}"
+  bash "$TIKTAAL_WINE_SCRIPTS/wine-prefix.sh" ensure "$TIKTAAL_WINEPREFIX"
+  tiktaal_begin_test "$1"
+  com=$TIKTAAL_WINEPREFIX/dosdevices/com$2
+  trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -f "$com";
+        rm -rf "$work"' EXIT
+}
+wine_() { bash "$TIKTAAL_WINE_SCRIPTS/wine-run.sh" "$@"; }
+
 # A throw-away certificate authority in DIR (ca.pem), a server certificate from it for the
 # comma-separated loopback ADDRESSES and localhost (server.pem, server.key), and a second
 # authority that vouches for none of it (other.pem).

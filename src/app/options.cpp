@@ -58,9 +58,10 @@ const std::vector<TRow>& ProgramOptionTable() {
          }},
         {"--set-clock", "MODE",
          "auto (default): set the PC clock unless a time service of the\n"
-         "system (chrony, systemd-timesyncd, ntpd) keeps it; always; never:\n"
-         "leave it alone, the board still gets the PC's time after each\n"
-         "successful query. Overrides the SetClock setting for this run",
+         "system (chrony, systemd-timesyncd, ntpd; on Windows, Windows Time)\n"
+         "keeps it; always; never: leave it alone, the board still gets the\n"
+         "PC's time after each successful query. Overrides the SetClock\n"
+         "setting for this run",
          SetClockMode},
         {"--no-set-clock", nullptr, "the same as --set-clock=never",
          [](TProgramOptions& o, const std::string&, std::string&) {
@@ -118,6 +119,7 @@ std::string ProgramUsage() {
            "\n"
            "Qt's own options (-platform offscreen, -display :1, -style fusion ...) are accepted\n"
            "too; any other word is an error (exit status 2).\n"
-           "Environment: TIKTAAL_DATE_FORMAT, TIKTAAL_TIME_FORMAT override the LC_TIME formats\n"
-           "of the line sent to the board (for example yyyy-MM-dd and HH:mm:ss).\n";
+           "Environment: TIKTAAL_DATE_FORMAT, TIKTAAL_TIME_FORMAT override the user's short date\n"
+           "and long time formats (LC_TIME; on Windows, the regional settings) of the line sent\n"
+           "to the board (for example yyyy-MM-dd and HH:mm:ss).\n";
 }

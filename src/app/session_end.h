@@ -5,6 +5,8 @@
 #include <functional>
 
 void WatchSessionEnd(std::function<void()> onEnd);
+// The system's own part of it (signals, a console's events), one file per system.
+void WatchSystemEnd(std::function<void()> onEnd);
 
 // SIGUSR1 (on Windows, setting the named event "Local\Tiktaal.SyncNow") asks for a
 // synchronisation now, as a click on the window's label does; for scripts and for a board

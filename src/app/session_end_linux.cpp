@@ -4,8 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QGuiApplication>
-#include <QSessionManager>
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
 
@@ -48,12 +47,7 @@ void Watch(TSignalPipe& p, int signo, void (*handler)(int), std::function<void()
 
 }  // namespace
 
-void WatchSessionEnd(std::function<void()> onEnd) {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (app) {
-        QObject::connect(app, &QGuiApplication::commitDataRequest, app,
-                         [onEnd](QSessionManager&) { onEnd(); });
-    }
+void WatchSystemEnd(std::function<void()> onEnd) {
     Watch(TermPipe, SIGTERM, OnTerm, std::move(onEnd));
     // Ctrl+C in a terminal ends the program the same orderly way.
     struct sigaction sa {};

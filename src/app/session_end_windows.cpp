@@ -1,7 +1,6 @@
 #include <windows.h>
 
-#include <QGuiApplication>
-#include <QSessionManager>
+#include <QCoreApplication>
 #include <QWinEventNotifier>
 
 #include "app/session_end.h"
@@ -21,14 +20,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-// The session manager's query (WM_QUERYENDSESSION) reaches Qt as commitDataRequest; Ctrl+C
-// and a closed console, when the program has one, end it the same orderly way.
-void WatchSessionEnd(std::function<void()> onEnd) {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (app) {
-        QObject::connect(app, &QGuiApplication::commitDataRequest, app,
-                         [onEnd](QSessionManager&) { onEnd(); });
-    }
+// Ctrl+C and a closed console, when the program has one, end it as the session manager's
+// query (WM_QUERYENDSESSION, which Qt turns into commitDataRequest) does.
+void WatchSystemEnd(std::function<void()> onEnd) {
     OnConsoleEnd = std::move(onEnd);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }

@@ -17,6 +17,7 @@ Commands:
        [--merge-max N]       up to N parts (2..255) joined under one reference (default 3);
                              a longer text goes as several numbered messages. The reference
                              is kept in $XDG_STATE_HOME/tiktaal/ReferenceNumbers.ini
+                             (on Windows, %LOCALAPPDATA%\tiktaal)
   listen [--seconds N]       print one line per event (message, status report, ring, call
          [--json]            state, signal, battery, enciphered message) for N seconds or
          [--key KEY]         until interrupted; --json prints one JSON object per line;

@@ -20,7 +20,23 @@ inline int64_t ClockNs(clockid_t clock) {
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-inline TClockStamp ClockStampNow() { return {ClockNs(CLOCK_MONOTONIC), ClockNs(CLOCK_REALTIME)}; }
+// The two clocks as one moment: the PC clock read between two readings of the monotonic one,
+// the tightest of three tries. A pause between two readings (a busy machine, or a clock call
+// that costs a microsecond, as on Windows) would otherwise pass for part of an offset.
+inline TClockStamp ClockStampNow() {
+    TClockStamp best;
+    int64_t bestSpan = INT64_MAX;
+    for (int attempt = 0; attempt < 3 && bestSpan > 1000; ++attempt) {
+        const int64_t before = ClockNs(CLOCK_MONOTONIC);
+        const int64_t real = ClockNs(CLOCK_REALTIME);
+        const int64_t span = ClockNs(CLOCK_MONOTONIC) - before;
+        if (span < bestSpan) {
+            bestSpan = span;
+            best = {before + span / 2, real};
+        }
+    }
+    return best;
+}
 
 struct TTimeSample {
     TClockStamp Arrival;   // when the bytes that carried the time arrived

@@ -15,17 +15,8 @@ sync_now=$2
 run_detached=$3
 board=$4
 responder=$5
-: "${TIKTAAL_WINEPREFIX:?the Wine prefix to run in}"
-: "${TIKTAAL_WINE_SCRIPTS:?the folder of wine-run.sh}"
 . "$(dirname "$0")/../../../scripts/lib/peers.sh"
-command -v socat >/dev/null || { echo "SKIP: socat is not installed"; exit 77; }
-wine_() { bash "$TIKTAAL_WINE_SCRIPTS/wine-run.sh" "$@"; }
-bash "$TIKTAAL_WINE_SCRIPTS/wine-prefix.sh" ensure "$TIKTAAL_WINEPREFIX"
-
-tiktaal_begin_test tiktaal-wine-e2e
-com=$TIKTAAL_WINEPREFIX/dosdevices/com5
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -f "$com";
-      rm -rf "$work"' EXIT
+tiktaal_begin_wine_test tiktaal-wine-e2e 5
 fail() { echo "FAIL: $*"; echo "--- tiktaal"; cat "$work/tiktaal.log"; echo "--- board";
          cat "$work/board.log"; exit 1; }
 

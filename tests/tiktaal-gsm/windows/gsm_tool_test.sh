@@ -6,16 +6,8 @@
 set -uo pipefail
 tool=$1
 modem=$2
-: "${TIKTAAL_WINEPREFIX:?the Wine prefix to run in}"
-: "${TIKTAAL_WINE_SCRIPTS:?the folder of wine-run.sh}"
 . "$(dirname "$0")/../../../scripts/lib/peers.sh"
-wine_() { bash "$TIKTAAL_WINE_SCRIPTS/wine-run.sh" "$@"; }
-bash "$TIKTAAL_WINE_SCRIPTS/wine-prefix.sh" ensure "$TIKTAAL_WINEPREFIX"
-
-tiktaal_begin_test tiktaal-gsm-wine
-com=$TIKTAAL_WINEPREFIX/dosdevices/com6
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -f "$com";
-      rm -rf "$work"' EXIT
+tiktaal_begin_wine_test tiktaal-gsm-wine 6
 fail() { echo "FAIL: $*"; echo "--- out"; cat "$work/out"; echo "--- err"; cat "$work/err"; exit 1; }
 # The state file of message references goes to the prefix's local application data.
 run() { wine_ "$tool" --port COM6 "$@" >"$work/out" 2>"$work/err"; }

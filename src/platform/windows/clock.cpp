@@ -1,17 +1,12 @@
-// Time on Windows: the zone's rules for a date, and the clock setter of this build, which
-// never sets the clock (a service holding the right will).
+// Time on Windows: the zone's rules for a date. The clock setter is the clock service's
+// client (clock_service_client.cpp), the time service's probe time_service.cpp.
 #include "platform/clock.h"
 
 #include <windows.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdio>
-#include <system_error>
 
 namespace {
-
-std::atomic<bool> FailureTold{false};
 
 bool ToSystemTime(TDateTime t, SYSTEMTIME& st) {
     if (!std::isfinite(t)) return false;
@@ -39,23 +34,6 @@ TDateTime FromSystemTime(const SYSTEMTIME& st, TDateTime fallback) {
 }
 
 }  // namespace
-
-std::string ClockHelperPath() { return std::string(); }
-
-bool SystemStepClock(double offsetSeconds) {
-    if (!std::isfinite(offsetSeconds)) return false;
-    const char* reason = "setting the PC clock is not available in this build for Windows";
-    if (!FailureTold.exchange(true))
-        std::fprintf(stderr,
-                     "tiktaal: cannot set the PC clock: %s. Run with --set-clock=never to "
-                     "leave the clock to the system.\n",
-                     reason);
-    throw std::system_error(ERROR_NOT_SUPPORTED, std::system_category(), reason);
-}
-
-// Windows keeps its own time service; whether it holds the clock is not asked here, so that
-// the choice stays the user's (--set-clock).
-bool SystemClockSynchronised() { return false; }
 
 TDateTime UtcToLocal(TDateTime t) {
     SYSTEMTIME utc{}, local{};

@@ -1,4 +1,4 @@
-// The locale's formats and the zone's rules on Windows, and the clock setter of this build.
+// The locale's formats and the zone's rules on Windows, and the clock setter without its service.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -68,14 +68,19 @@ TEST(ZoneRules, LocalAndUtcAreInversesAndKeepMilliseconds) {
     EXPECT_EQ(LocalToUtc(early), early);
 }
 
-TEST(ClockSetter, ThisBuildRefusesWithAReasonAndSetsNothing) {
+TEST(ClockSetter, WithoutItsServiceItRefusesWithAReasonAndSetsNothing) {
+    // Wine has no Windows Time service: the clock is not left to it.
     EXPECT_FALSE(ClockKeptByTimeService());
-    EXPECT_EQ(ClockHelperPath(), "");
+    _putenv("TIKTAAL_SET_CLOCK_PIPE=");
+    EXPECT_EQ(ClockHelperPath(), "\\\\.\\pipe\\Tiktaal.Clock");
+    // A pipe nobody serves (the service's own tests are in tests/tiktaal-set-clock).
+    _putenv("TIKTAAL_SET_CLOCK_PIPE=\\\\.\\pipe\\Tiktaal.Clock.Nobody");
     try {
         SystemStepClock(0.0);
         FAIL() << "the clock setter claimed success";
     } catch (const std::system_error& e) {
-        EXPECT_NE(std::string(e.what()).find("not available"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("the clock service is not running"), std::string::npos)
+            << e.what();
     }
     EXPECT_THROW(StepPCClock(1.0), std::system_error);
     // A stand-in replaces it, as on Linux.
@@ -87,6 +92,7 @@ TEST(ClockSetter, ThisBuildRefusesWithAReasonAndSetsNothing) {
     EXPECT_TRUE(StepPCClock(2.5));
     EXPECT_EQ(seen, 2.5);
     SetClockSetter(old);
+    _putenv("TIKTAAL_SET_CLOCK_PIPE=");
 }
 
 }  // namespace

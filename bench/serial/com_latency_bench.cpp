@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_stats.h"
 #include "net/netsocket.h"
 #include "serial/lucomport.h"
 #include "toolkit/mainthread.h"
@@ -30,11 +31,6 @@ bool WaitMessages(const std::function<bool()>& cond, int ms) {
         WaitForSynchronize(1);
     }
     return true;
-}
-
-double Percentile(std::vector<double> v, double q) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
 }  // namespace

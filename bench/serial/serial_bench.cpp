@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_stats.h"
 #include "serial/lucomport.h"
 #include "support/process_counts.h"
 #include "toolkit/mainthread.h"
@@ -62,11 +63,6 @@ bool ReadCRs(int master, long crs, int timeoutMs) {
         poll(&p, 1, 20);
     }
     return true;
-}
-
-double Percentile(std::vector<double> v, double q) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Order statistics for the benchmark figures.
+// Order statistics for the benchmarks' figures, shared by every benchmark program.
 #pragma once
 
 #include <algorithm>

@@ -12,7 +12,7 @@ root=$(dirname "$here")
 out=$here/out
 cxx=${FUZZ_CXX:-clang++}
 targets=(tsms concat record scts textcodecs settings scriptanswer sntpreply serialreply dispatch
-         httpframing instance modemreplies nts)
+         httpframing instance modemreplies nts clockoffset)
 # The SMS codecs, the report dispatch and the modem-reply readers; the component and its
 # thread need the toolkit.
 sources=("$root"/src/gsm/codecs/*.cpp "$root"/src/gsm/modemdispatch*.cpp
@@ -23,7 +23,7 @@ sources=("$root"/src/gsm/codecs/*.cpp "$root"/src/gsm/modemdispatch*.cpp
          "$root/src/platform/instance_messages.cpp"
          "$root/src/net/netutil.cpp"
          "$root/src/net/sockapi.cpp" "$root/src/net/ipaddr.cpp" "$root/src/net/resolver.cpp" "$root"/src/net/netsocket*.cpp
-         "$root"/src/net/linux/*.cpp
+         "$root"/src/net/linux/*.cpp "$root/src/tiktaal-set-clock/clock_offset.cpp"
          "$root/src/timesync/sntpclient.cpp" "$root/src/timesync/httpclient.cpp" "$root/src/timesync/datetime_parser.cpp"
          "$root/src/timesync/script_answer.cpp" "$root/src/timesync/nts_records.cpp"
          "$root/src/timesync/nts_fields.cpp" "$root"/src/net/tls/linux/*.cpp)

@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const TFlooredOffset floored = FloorOffset(offset);
     if (floored.Nanoseconds < 0 || floored.Nanoseconds >= NsPerSecond) std::abort();
     char canonical[64];
-    std::snprintf(canonical, sizeof canonical, "%s%" PRId64 ".%09" PRId64, offset.Negative ? "-" : "+",
-                  offset.Seconds, offset.Nanoseconds);
+    std::snprintf(canonical, sizeof canonical, "%s%" PRId64 ".%09" PRId64,
+                  offset.Negative ? "-" : "+", offset.Seconds, offset.Nanoseconds);
     TClockOffset again;
     if (!ParseClockOffset(canonical, again) || again.Seconds != offset.Seconds ||
         again.Nanoseconds != offset.Nanoseconds || again.Negative != offset.Negative)

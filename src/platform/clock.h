@@ -18,19 +18,23 @@ using TClockSetter = std::function<bool(double offsetSeconds)>;
 // Installs a setter and returns the previous one; an empty setter restores the system's.
 TClockSetter SetClockSetter(TClockSetter setter);
 bool StepPCClock(double offsetSeconds);
-// The system's setter: runs the clock helper with the offset and an empty environment,
-// and tells the reason of a failure once on standard error.
+// The system's setter: asks the clock helper to step the clock by the offset (Linux: runs
+// it with an empty environment; Windows: sends the offset to the clock service's pipe with
+// bounded waits), and tells the reason of a failure once on standard error.
 bool SystemStepClock(double offsetSeconds);
-// The helper: $TIKTAAL_SET_CLOCK_HELPER when set, else the installed one, else the one
-// built beside this program.
+// Linux: the helper, $TIKTAAL_SET_CLOCK_HELPER when set, else the installed one, else the
+// one built beside this program. Windows: the service's pipe, $TIKTAAL_SET_CLOCK_PIPE when
+// set, else \\.\pipe\Tiktaal.Clock.
 std::string ClockHelperPath();
 
-// Whether a time service of the system (chrony, systemd-timesyncd, ntpd) keeps the clock
-// synchronised; a seam like the setter, so tests decide. Empty restores the system's.
+// Whether a time service of the system (chrony, systemd-timesyncd, ntpd; the Windows Time
+// service) keeps the clock synchronised; a seam like the setter, so tests decide. Empty
+// restores the system's.
 using TClockServiceProbe = std::function<bool()>;
 TClockServiceProbe SetClockServiceProbe(TClockServiceProbe probe);
 bool ClockKeptByTimeService();
-// The kernel's view: its clock is not marked unsynchronised (adjtimex, no privilege needed).
+// What the system shows without privilege. Linux: the kernel's clock is not marked
+// unsynchronised (adjtimex). Windows: the Windows Time service runs and steers the clock.
 bool SystemClockSynchronised();
 
 // UTC to local time with the zone rules for that instant's date, milliseconds kept.

@@ -27,10 +27,26 @@ TEST(ClockOffset, ReadsPlainDecimalsExactly) {
 }
 
 TEST(ClockOffset, RefusesAnythingElse) {
-    for (const char* bad : {"", "abc", "inf", "-inf", "nan", "1e3", "0x10", " 1", "1 ", "1.", ".5",
-                            "+-1", "1,5", "--1", "+", "99999999999", "3155760001",
-                            "0.0000000001", "1.1234567890", "12345678901234567890123456789012345"})
-    {
+    for (const char* bad : {"",
+                            "abc",
+                            "inf",
+                            "-inf",
+                            "nan",
+                            "1e3",
+                            "0x10",
+                            " 1",
+                            "1 ",
+                            "1.",
+                            ".5",
+                            "+-1",
+                            "1,5",
+                            "--1",
+                            "+",
+                            "99999999999",
+                            "3155760001",
+                            "0.0000000001",
+                            "1.1234567890",
+                            "12345678901234567890123456789012345"}) {
         TClockOffset o;
         EXPECT_FALSE(ParseClockOffset(bad, o)) << bad;
     }

@@ -19,9 +19,10 @@
 
 namespace {
 
-// Finding a free instance of the pipe, and the whole exchange once connected.
-constexpr DWORD ConnectTimeoutMs = 3000;
-constexpr DWORD AnswerTimeoutMs = 10000;
+// Finding a free instance of the pipe, and the whole exchange once connected: the service
+// answers within milliseconds, and the caller is the window's main thread.
+constexpr DWORD ConnectTimeoutMs = 2000;
+constexpr DWORD AnswerTimeoutMs = 5000;
 
 std::atomic<bool> FailureTold{false};
 
@@ -57,15 +58,16 @@ std::string OpenFailureReason(DWORD error) {
 
 // Opens the pipe, waiting a bounded time while every instance is taken.
 HANDLE OpenServicePipe(const std::wstring& name, DWORD& error) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
     for (;;) {
         // Identification only: whoever serves the pipe learns who asks, but cannot act as us.
-        HANDLE pipe = CreateFileW(name.c_str(),
-                                  FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES |
-                                      FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-                                  0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                                  nullptr);
+        HANDLE pipe = CreateFileW(
+            name.c_str(),
+            FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+                SYNCHRONIZE,
+            0, nullptr, OPEN_EXISTING,
+            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) return pipe;
         error = GetLastError();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -102,17 +104,19 @@ bool Transfer(HANDLE pipe, bool write, void* data, DWORD size, DWORD& done, DWOR
 std::string Exchange(HANDLE pipe, const std::string& name, std::string request) {
     DWORD mode = PIPE_READMODE_MESSAGE;
     SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeoutMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeoutMs);
     DWORD done = 0, error = 0;
     char answer[ClockAnswerMax + 1];
-    if (Transfer(pipe, true, request.data(), static_cast<DWORD>(request.size()), done, error, deadline) &&
+    if (Transfer(pipe, true, request.data(), static_cast<DWORD>(request.size()), done, error,
+                 deadline) &&
         Transfer(pipe, false, answer, ClockAnswerMax, done, error, deadline))
         return std::string(answer, done);
     if (error == ERROR_OPERATION_ABORTED) error = WAIT_TIMEOUT;
-    const std::string reason =
-        error == WAIT_TIMEOUT ? "the clock service did not answer within " +
-                                    std::to_string(AnswerTimeoutMs / 1000) + " s"
-                              : "the clock service hung up: " + WindowsErrorText(error);
+    const std::string reason = error == WAIT_TIMEOUT
+                                   ? "the clock service did not answer within " +
+                                         std::to_string(AnswerTimeoutMs / 1000) + " s"
+                                   : "the clock service hung up: " + WindowsErrorText(error);
     Refuse(name, error, reason);
 }
 
@@ -120,7 +124,8 @@ std::string Exchange(HANDLE pipe, const std::string& name, std::string request) 
 bool Judge(const std::string& name, const std::string& answer) {
     const size_t blank = answer.find(' ');
     const std::string status = answer.substr(0, blank);
-    const std::string reason = blank == std::string::npos ? "it gave no reason" : answer.substr(blank + 1);
+    const std::string reason =
+        blank == std::string::npos ? "it gave no reason" : answer.substr(blank + 1);
     if (status.size() != 1 || status[0] < '0' || status[0] > '9')
         throw std::runtime_error("the clock service gave an answer that is not one");
     switch (status[0] - '0') {
@@ -131,7 +136,8 @@ bool Judge(const std::string& name, const std::string& answer) {
         case ClockCallerRefused:
             Refuse(name, ERROR_ACCESS_DENIED, "the clock service refused this user: " + reason);
         default:
-            throw std::runtime_error("the clock service refused it (status " + status + "): " + reason);
+            throw std::runtime_error("the clock service refused it (status " + status +
+                                     "): " + reason);
     }
 }
 

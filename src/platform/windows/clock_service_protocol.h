@@ -11,11 +11,11 @@
 // The answer's statuses; 0 to 3 are the Linux clock helper's exit statuses.
 enum TClockServiceStatus {
     ClockStepped = 0,
-    ClockRefused = 1,         // the system refused the step
-    ClockBadOffset = 2,       // not one offset in bounds, or a result outside 2000 .. 2200
-    ClockNotPermitted = 3,    // the service lacks the right to set the clock
-    ClockBusy = 4,            // another step is being applied
-    ClockCallerRefused = 5,   // the caller is not in the group
+    ClockRefused = 1,        // the system refused the step
+    ClockBadOffset = 2,      // not one offset in bounds, or a result outside 2000 .. 2200
+    ClockNotPermitted = 3,   // the service lacks the right to set the clock
+    ClockBusy = 4,           // another step is being applied
+    ClockCallerRefused = 5,  // the caller is not in the group
 };
 
 // Longest request and answer, in bytes.

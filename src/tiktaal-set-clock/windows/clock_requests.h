@@ -17,7 +17,8 @@ struct TClockAnswer {
 };
 
 // Applies one checked offset: steps the clock, or records it. text is the request as it came.
-using TClockApplier = std::function<TClockAnswer(const TClockOffset& offset, const std::string& text)>;
+using TClockApplier =
+    std::function<TClockAnswer(const TClockOffset& offset, const std::string& text)>;
 
 class TClockRequests {
 public:

@@ -24,7 +24,8 @@ public:
 private:
     static TClockApplier Applier(const TServiceOptions& options) {
         if (!options.Record.empty()) return TClockRecorder(options.Record, options.RecordHold);
-        return [](const TClockOffset& offset, const std::string&) { return StepSystemClock(offset); };
+        return
+            [](const TClockOffset& offset, const std::string&) { return StepSystemClock(offset); };
     }
 
     TPipeSecurity FSecurity;
@@ -69,7 +70,8 @@ DWORD WINAPI OnServiceControl(DWORD control, DWORD, void*, void*) {
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
-    Service.Handle = RegisterServiceCtrlHandlerExW(TIKTAAL_CLOCK_SERVICE, OnServiceControl, nullptr);
+    Service.Handle =
+        RegisterServiceCtrlHandlerExW(TIKTAAL_CLOCK_SERVICE, OnServiceControl, nullptr);
     if (!Service.Handle) {
         Service.ExitStatus = 1;
         return;

@@ -41,8 +41,9 @@ bool EnableSystemTimePrivilege(DWORD& error) {
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    bool enabled = LookupPrivilegeValueW(nullptr, L"SeSystemtimePrivilege", &privileges.Privileges[0].Luid) &&
-                   AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    bool enabled =
+        LookupPrivilegeValueW(nullptr, L"SeSystemtimePrivilege", &privileges.Privileges[0].Luid) &&
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
     // Success with ERROR_NOT_ALL_ASSIGNED: the account does not hold the privilege.
     error = GetLastError();
     if (enabled && error == ERROR_NOT_ALL_ASSIGNED) enabled = false;
@@ -78,15 +79,17 @@ TClockAnswer StepSystemClock(const TClockOffset& offset) {
 }
 
 TClockAnswer TClockRecorder::operator()(const TClockOffset& offset, const std::string& text) const {
-    if (!ClockLandsInRange(UnixSeconds(NowTicks()), offset)) return {ClockBadOffset, OutOfRangeReason};
-    HANDLE file = CreateFileW(FFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!ClockLandsInRange(UnixSeconds(NowTicks()), offset))
+        return {ClockBadOffset, OutOfRangeReason};
+    HANDLE file = CreateFileW(FFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return {ClockRefused, "cannot open the record file: " + SystemText(GetLastError())};
     const std::string line = text + "\n";
     DWORD written = 0;
-    const bool ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-                    written == line.size();
+    const bool ok =
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+        written == line.size();
     const DWORD error = GetLastError();
     CloseHandle(file);
     if (!ok) return {ClockRefused, "cannot write the record file: " + SystemText(error)};

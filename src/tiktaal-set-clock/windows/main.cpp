@@ -74,7 +74,8 @@ const char* Parse(int argc, wchar_t** argv, TCommand& command) {
         return "--record-hold goes with --console --record";
     if (o.Pipe != TIKTAAL_CLOCK_PIPE && command.Mode != L"--console")
         return "--pipe goes with --console";
-    if (!o.Record.empty() && command.Mode == L"--uninstall") return "--record goes with --console or --install";
+    if (!o.Record.empty() && command.Mode == L"--uninstall")
+        return "--record goes with --console or --install";
     return "";
 }
 

@@ -28,10 +28,10 @@ HANDLE TPipeServer::CreateInstance(bool first) {
     // otherwise take the callers' requests in the service's place.
     DWORD open = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
     if (first) open |= FILE_FLAG_FIRST_PIPE_INSTANCE;
-    return CreateNamedPipeW(FName.c_str(), open,
-                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
-                                PIPE_REJECT_REMOTE_CLIENTS,
-                            MaxInstances, ClockAnswerMax, ClockRequestMax, 0, FSecurity.Attributes());
+    return CreateNamedPipeW(
+        FName.c_str(), open,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        MaxInstances, ClockAnswerMax, ClockRequestMax, 0, FSecurity.Attributes());
 }
 
 DWORD TPipeServer::Start() {
@@ -141,22 +141,26 @@ bool TPipeServer::WaitForData(HANDLE pipe, TDeadline deadline) {
 }
 
 void TPipeServer::Serve(HANDLE pipe) {
-    const TDeadline deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(CallerTimeoutMs);
+    const TDeadline deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(CallerTimeoutMs);
     char request[ClockRequestMax + 1];
     char rest[256];
     DWORD got = 0, error = 0;
-    if (WaitForData(pipe, deadline) && Transfer(pipe, false, request, sizeof request, got, error, deadline)) {
+    if (WaitForData(pipe, deadline) &&
+        Transfer(pipe, false, request, sizeof request, got, error, deadline)) {
         const bool tooLong = error == ERROR_MORE_DATA || got > ClockRequestMax;
         // An overlong request is read to its end first: its caller is still writing it.
         while (error == ERROR_MORE_DATA && WaitForData(pipe, deadline) &&
                Transfer(pipe, false, rest, sizeof rest, got, error, deadline)) {
         }
-        const std::string answer = Answer(pipe, std::string(request, tooLong ? 0 : got), tooLong).Text();
+        const std::string answer =
+            Answer(pipe, std::string(request, tooLong ? 0 : got), tooLong).Text();
         std::string out = answer.substr(0, ClockAnswerMax);
         const TDeadline answerDeadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(CallerTimeoutMs);
         DWORD sent = 0;
-        if (Transfer(pipe, true, out.data(), static_cast<DWORD>(out.size()), sent, error, answerDeadline)) {
+        if (Transfer(pipe, true, out.data(), static_cast<DWORD>(out.size()), sent, error,
+                     answerDeadline)) {
             // Wait for the caller to take the answer and hang up: disconnecting first would
             // throw the answer away unread. Whatever else it sends is dropped.
             while (WaitForData(pipe, answerDeadline) &&

@@ -1,6 +1,7 @@
 #include "service_install.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <lm.h>
 
 #include <cstdio>
@@ -113,7 +114,8 @@ int InstallService(const std::vector<std::wstring>& users, const std::wstring& r
                                      SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
                                      nullptr, nullptr, nullptr, account, L""));
     SC_HANDLE service = created;
-    TScHandle existing(service ? nullptr : OpenServiceW(manager, TIKTAAL_CLOCK_SERVICE, SERVICE_ALL_ACCESS));
+    TScHandle existing(service ? nullptr
+                               : OpenServiceW(manager, TIKTAAL_CLOCK_SERVICE, SERVICE_ALL_ACCESS));
     if (!service) {
         // Installed before: an upgrade in place, with this program and these options.
         if (!existing) return Fail("cannot register the service", GetLastError());
@@ -138,7 +140,8 @@ int UninstallService() {
     if (!manager) return Fail("cannot open the service control manager", GetLastError());
     TScHandle service(OpenServiceW(manager, TIKTAAL_CLOCK_SERVICE, SERVICE_ALL_ACCESS));
     if (service) {
-        if (!StopService(service)) result = Fail("the service did not stop", ERROR_SERVICE_REQUEST_TIMEOUT);
+        if (!StopService(service))
+            result = Fail("the service did not stop", ERROR_SERVICE_REQUEST_TIMEOUT);
         if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
             result = Fail("cannot delete the service", GetLastError());
     } else if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {

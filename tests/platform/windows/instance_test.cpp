@@ -1,8 +1,7 @@
 // The single-instance guard's channel on Windows: two processes, the registered messages,
 // the WM_COPYDATA answer and the session's named mutex.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -37,8 +36,8 @@ std::string UniqueName(const char* what) {
 HANDLE StartSecondCopy(const std::string& name) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) +
-                           L"\" --gtest_filter=InstanceSecondCopy.AsksWhoRunsAndStopsIt";
+    std::wstring command =
+        L"\"" + std::wstring(self) + L"\" --gtest_filter=InstanceSecondCopy.AsksWhoRunsAndStopsIt";
     SetEnvironmentVariableW(L"TIKTAAL_TEST_INSTANCE", Utf8ToWide(name).c_str());
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -61,6 +60,10 @@ TEST(InstanceMessages, TheRunningCopyAnswersTheNewOneAndIsAskedToComeForward) {
     ASSERT_EQ(lock.Acquire(InstanceDirectoryPath(), name, error), TLockResult::Taken) << error;
     bool pending = false;
     channel.SetOnPending([&] { pending = true; });
+    // The second copy stays until its request was taken: with its window gone, the request
+    // could no longer be traced to it.
+    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, Utf8ToWide(name + "-taken").c_str());
+    ASSERT_NE(taken, nullptr);
 
     HANDLE second = StartSecondCopy(name);
     ASSERT_NE(second, nullptr);
@@ -77,10 +80,12 @@ TEST(InstanceMessages, TheRunningCopyAnswersTheNewOneAndIsAskedToComeForward) {
             } else if (msg.Kind == TInstanceMessageKind::Stop) {
                 stopped = true;
                 EXPECT_EQ(msg.Sender, asker);
+                SetEvent(taken);
             }
         }
         return stopped;
     });
+    SetEvent(taken);
     EXPECT_TRUE(pending);
     EXPECT_TRUE(asked);
     EXPECT_TRUE(done) << "no request to come forward";
@@ -88,6 +93,7 @@ TEST(InstanceMessages, TheRunningCopyAnswersTheNewOneAndIsAskedToComeForward) {
     DWORD code = 1;
     GetExitCodeProcess(second, &code);
     CloseHandle(second);
+    CloseHandle(taken);
     EXPECT_EQ(code, 0u) << "the second copy's checks failed";
 }
 
@@ -114,6 +120,11 @@ TEST(InstanceSecondCopy, AsksWhoRunsAndStopsIt) {
         }
         return answered;
     }));
+    HANDLE taken =
+        CreateEventW(nullptr, TRUE, FALSE, Utf8ToWide(std::string(wanted) + "-taken").c_str());
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(WaitForSingleObject(taken, 30000), WAIT_OBJECT_0) << "the request was not taken";
+    CloseHandle(taken);
 }
 
 TEST(InstanceMessages, AnAnswerToACopyThatDoesNotReadIsGivenUpInBoundedTime) {

@@ -172,6 +172,31 @@ TEST_F(ClockServiceTest, ASecondRequestWhileOneIsAppliedIsTurnedAwayBusy) {
     EXPECT_TRUE(SystemStepClock(3.0));
 }
 
+// The service's exit status for a command line, run to its end (bounded).
+DWORD RunService(const std::wstring& arguments) {
+    std::wstring command = L"\"" + BesideThisProgram(L"tiktaal-set-clock.exe") + L"\" " + arguments;
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION run{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &run))
+        return 1000;
+    DWORD status = 1001;
+    if (WaitForSingleObject(run.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(run.hProcess, &status);
+    else
+        TerminateProcess(run.hProcess, 1002);
+    CloseHandle(run.hProcess);
+    CloseHandle(run.hThread);
+    return status;
+}
+
+TEST(ClockServiceCommandLine, RefusesWhatItCannotDo) {
+    for (const wchar_t* arguments :
+         {L"", L"--console --install", L"--console --record-hold x", L"--frobnicate"})
+        EXPECT_EQ(RunService(arguments), 2u) << arguments;
+    EXPECT_EQ(RunService(L"--help"), 0u);
+}
+
 // A stand-in service on a pipe of its own that takes one request and answers as told, or,
 // given no answer, holds the line without a word.
 class StandInService {

@@ -22,6 +22,8 @@ namespace {
 // Finding a free instance of the pipe, and the whole exchange once connected: the service
 // answers within milliseconds, and the caller is the window's main thread.
 constexpr DWORD ConnectTimeoutMs = 2000;
+// How long the pipe's name may be missing before the service counts as not running.
+constexpr DWORD MissingPipeGraceMs = 250;
 constexpr DWORD AnswerTimeoutMs = 5000;
 
 std::atomic<bool> FailureTold{false};
@@ -56,10 +58,13 @@ std::string OpenFailureReason(DWORD error) {
     }
 }
 
-// Opens the pipe, waiting a bounded time while every instance is taken.
+// Opens the pipe, waiting a bounded time while every instance is taken. A running service
+// may for a moment have no instance at all (between handing one to a caller and putting up
+// the next): only a name missing for longer means no service.
 HANDLE OpenServicePipe(const std::wstring& name, DWORD& error) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(ConnectTimeoutMs);
+    const auto missingFor = start + std::chrono::milliseconds(MissingPipeGraceMs);
     for (;;) {
         // Identification only: whoever serves the pipe learns who asks, but cannot act as us.
         HANDLE pipe = CreateFileW(
@@ -70,8 +75,12 @@ HANDLE OpenServicePipe(const std::wstring& name, DWORD& error) {
             FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) return pipe;
         error = GetLastError();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto now = std::chrono::steady_clock::now();
+        if (error == ERROR_FILE_NOT_FOUND && now < missingFor) {
+            Sleep(10);
+            continue;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
         if (error != ERROR_PIPE_BUSY || left.count() <= 0) return INVALID_HANDLE_VALUE;
         WaitNamedPipeW(name.c_str(), static_cast<DWORD>(left.count()));
     }

@@ -66,12 +66,16 @@ void UsePipe(const std::wstring& pipe) {
 // One raw request as any caller could send it; the answer's text.
 std::string Ask(const std::wstring& pipe, const std::string& request) {
     HANDLE h = INVALID_HANDLE_VALUE;
-    // Between two callers the service may not yet listen again: wait, as callers do.
-    for (int tries = 0; h == INVALID_HANDLE_VALUE && tries < 10; ++tries) {
+    // Between two callers the service may not yet listen again, or for a moment have no
+    // instance at all: wait, as the window's setter does.
+    for (int tries = 0; h == INVALID_HANDLE_VALUE && tries < 100; ++tries) {
         h = CreateFileW(pipe.c_str(), GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0,
                         nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY)
+        if (h != INVALID_HANDLE_VALUE) break;
+        if (GetLastError() == ERROR_PIPE_BUSY)
             WaitNamedPipeW(pipe.c_str(), 5000);
+        else
+            Sleep(10);
     }
     if (h == INVALID_HANDLE_VALUE) return "cannot open: " + std::to_string(GetLastError());
     DWORD mode = PIPE_READMODE_MESSAGE;

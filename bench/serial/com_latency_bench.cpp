@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,23 +16,9 @@
 #include "bench_stats.h"
 #include "net/netsocket.h"
 #include "serial/lucomport.h"
-#include "toolkit/mainthread.h"
-
-namespace {
+#include "support/wait.h"
 
 using Clock = std::chrono::steady_clock;
-
-bool WaitMessages(const std::function<bool()>& cond, int ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!cond()) {
-        if (Clock::now() >= end) return false;
-        ProcessMessages();
-        WaitForSynchronize(1);
-    }
-    return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -53,7 +38,7 @@ int main(int argc, char** argv) {
     port.SetOnConnected([&](TComponent*) { ++connects; });
     port.SetActive(true);
     port.SetConnected(true);
-    if (!WaitMessages([&] { return connects > 0; }, 5000)) {
+    if (!WaitUntil([&] { return connects > 0; }, 5000)) {
         std::fprintf(stderr, "could not connect to %s\n", portName.c_str());
         return 1;
     }

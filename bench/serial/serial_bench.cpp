@@ -23,6 +23,7 @@
 
 #include "bench_stats.h"
 #include "serial/lucomport.h"
+#include "support/wait.h"
 #include "support/process_counts.h"
 #include "toolkit/mainthread.h"
 
@@ -36,16 +37,6 @@ double CpuSeconds(long* switches = nullptr) {
     if (switches) *switches = u.ru_nvcsw + u.ru_nivcsw;
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-bool WaitMessages(const std::function<bool()>& cond, int ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!cond()) {
-        if (Clock::now() >= end) return false;
-        ProcessMessages();
-        WaitForSynchronize(1);
-    }
-    return true;
 }
 
 // Reads from the master until `crs` carriage returns arrived; returns false on time-out.
@@ -94,7 +85,7 @@ int main(int argc, char** argv) {
         const int before = connects;
         port.SetActive(true);
         port.SetConnected(true);
-        return WaitMessages([&] { return connects > before; }, 2000);
+        return WaitUntil([&] { return connects > before; }, 2000);
     };
     if (!connect()) {
         std::fprintf(stderr, "could not connect to %s\n", name);
@@ -145,7 +136,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         answered.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-        if (write(master, "OK\r\n", 4) != 4 || !WaitMessages([&] { return replies > i; }, 2000)) {
+        if (write(master, "OK\r\n", 4) != 4 || !WaitUntil([&] { return replies > i; }, 2000)) {
             std::fprintf(stderr, "reply %d was not read\n", i);
             return 1;
         }
